@@ -1,0 +1,132 @@
+#include "agent/vt-agent.h"
+
+#include <gflags/gflags.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/file.h"
+#include "common/log.h"
+#include "common/process.h"
+
+namespace {
+
+// A double quote would end the quoted value early and a line break would end
+// the command, handing the rest to the interpreter; neither can stand in a
+// Windows path anyway.
+bool ValidateConfig(const char* flag, const std::string& value) {
+  if (value.find_first_of("\"\r\n") == std::string::npos) return true;
+  std::fprintf(stderr,
+               "%s: -%s must not contain a double quote, a carriage return or "
+               "a line feed\n",
+               kProgramName, flag);
+  return false;
+}
+
+}  // namespace
+
+DEFINE_string(config, "config.txt", "Relative path to configuration file.");
+DEFINE_validator(config, &ValidateConfig);
+
+const char kProgramName[] = "vt-agent.exe";
+const std::string kLogDir = std::string("log") + kPathSeparator;
+const std::string kBinDir = std::string("bin") + kPathSeparator;
+const char kUsage[] =
+    "Veltrane Integration Agent\n"
+    "\n"
+    "  * Extract student information from an ODBC data source (optional).\n"
+    "  * Construct CSV files from extracted data (optional).\n"
+    "  * Upload files (via SFTP) for insertion into Quillmark.\n"
+    "\n"
+    "See https://docs.veltrane.example/v4/vt_agent.py for full "
+    "documentation.\n"
+    "\n"
+    "> vt-agent.exe [-config=config.txt]\n"
+    "\n"
+    "vt-agent returns 0 on success and non-zero on failure. On Windows, the "
+    "return\n"
+    "code can be tested with:\n"
+    "\n"
+    "> IF %ERRORLEVEL% NEQ 0 echo failure\n";
+
+bool PathLess(const std::string& a, const std::string& b) {
+  // Bytes compare as unsigned values; the separator weighs as the backslash
+  // that Windows paths carry, so that bin/r1/ sorts above bin/r10/.
+  auto weight = [](char c) {
+    return static_cast<unsigned char>(c == kPathSeparator ? '\\' : c);
+  };
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [&](char x, char y) { return weight(x) < weight(y); });
+}
+
+void FindWorkers(CandidateList& list) {
+  const std::string suffix = std::string(1, kPathSeparator) + "worker.exe";
+  for (const FileRecord& record : ListSubdirectories(kBinDir + "r*")) {
+    list.push_back(kBinDir + record.cFileName + suffix);
+  }
+  // Sorting descending is sorting ascending then reversing: equal paths are
+  // the same path.
+  std::sort(list.begin(), list.end(),
+            [](const std::string& a, const std::string& b) {
+              return PathLess(b, a);
+            });
+}
+
+std::string WorkerCommandLine(const std::string& path,
+                              const std::string& config) {
+  return path + " -config=\"" + EscapeInDoubleQuotes(config) + "\"";
+}
+
+int RunWorker(const std::string& path) {
+  const std::string command_line = WorkerCommandLine(path, FLAGS_config);
+  Log("Running: " + command_line);
+  CloseLog();  // the worker may write to or replace the log meanwhile
+  int status = RunCommandLine(command_line);
+  OpenLog(kProgramName, kLogDir);
+  if (status == 0) {
+    Log("worker.exe ran successfully.");
+  } else if (status == 1) {
+    Log("worker.exe updated binaries.");
+  } else {
+    Log("worker.exe failed with return code: " + std::to_string(status) +
+        ".");
+  }
+  return status;
+}
+
+int AgentMain(int argc, char** argv) {
+  gflags::SetUsageMessage(kUsage);
+  // Help, version, flag files and bad flags are the library's; it exits by
+  // itself for those. Arguments that are not flags are ignored.
+  gflags::ParseCommandLineFlags(&argc, &argv, true);
+
+  OpenLog(kProgramName, kLogDir);
+  Log("starting vt-agent.");
+
+  bool success = false;
+  bool restart = true;
+  while (restart) {
+    CandidateList candidates;
+    FindWorkers(candidates);
+    restart = false;
+    for (const std::string& path : candidates) {
+      int status = RunWorker(path);
+      if (status == 0) {
+        success = true;
+        break;
+      }
+      if (status == 1) {
+        // The worker installed new binaries: scan again, newest first.
+        restart = true;
+        break;
+      }
+    }
+  }
+
+  if (!success) Log("error: no worker.exe binary ran successfully.");
+  Log("closing vt-agent.");
+  CloseLog();
+  return success ? 0 : 1;
+}

@@ -1,0 +1,61 @@
+#include "common/file.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using FileTest = ScratchDirTest;
+
+std::vector<std::string> Names(const std::vector<FileRecord>& records) {
+  std::vector<std::string> names;
+  for (const FileRecord& record : records) names.push_back(record.cFileName);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(FileTest, ListsEntriesMatchingTheWildcardWithoutRegardToCase) {
+  fs::create_directories("bin/r1");
+  fs::create_directories("bin/R2");
+  fs::create_directories("bin/x3");
+  fs::create_directories("bin/release");
+  WriteFile("bin/r3.txt", "");
+  WriteFile("bin/notes", "");
+
+  EXPECT_EQ(Names(ListDirectory(Native("bin/r*"))),
+            (std::vector<std::string>{"R2", "r1", "r3.txt", "release"}));
+  EXPECT_EQ(Names(ListSubdirectories(Native("bin/r*"))),
+            (std::vector<std::string>{"R2", "r1", "release"}));
+  EXPECT_EQ(Names(ListDirectory(Native("bin/r?"))),
+            (std::vector<std::string>{"R2", "r1"}));
+}
+
+TEST_F(FileTest, MarksDirectoriesOnly) {
+  fs::create_directories("bin/r1");
+  WriteFile("bin/r2", "");
+  std::vector<FileRecord> records = ListDirectory(Native("bin/r*"));
+  ASSERT_EQ(records.size(), 2u);
+  for (const FileRecord& record : records) {
+    bool is_dir = (record.dwFileAttributes & kFileAttributeDirectory) != 0;
+    EXPECT_EQ(is_dir, std::string(record.cFileName) == "r1") << record.cFileName;
+  }
+}
+
+TEST_F(FileTest, NothingMatchingOrNoDirectoryGivesAnEmptyList) {
+  EXPECT_TRUE(ListDirectory(Native("bin/r*")).empty());
+  fs::create_directories("bin");
+  EXPECT_TRUE(ListDirectory(Native("bin/r*")).empty());
+  WriteFile("bin/a", "");
+  EXPECT_TRUE(ListSubdirectories(Native("bin/r*")).empty());
+}
+
+TEST_F(FileTest, PatternWithoutDirectorySearchesTheWorkingDirectory) {
+  fs::create_directories("r1");
+  EXPECT_EQ(Names(ListSubdirectories("r*")), (std::vector<std::string>{"r1"}));
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#include "common/log.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "common/file.h"
+#include "tests/test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using LogTest = ScratchDirTest;
+
+// Lines end with CR LF where files are written in Windows text mode.
+const std::string kLineEnd = kPathSeparator == '\\' ? "\r\n" : "\n";
+const std::string kLogFile = Native("log/vt-agent.log");
+const std::string kLogDir = Native("log/");
+
+TEST(FormatLogLineTest, IsTimeNameAndMessageWithNothingBetween) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 0;
+  when.tm_mday = 5;
+  when.tm_hour = 7;
+  when.tm_min = 4;
+  when.tm_sec = 9;
+  EXPECT_EQ(FormatLogLine(when, "vt-agent.exe", "starting vt-agent."),
+            "2026/01/05 07:04:09(vt-agent.exe) starting vt-agent.\n");
+  when.tm_hour = 23;
+  EXPECT_EQ(FormatLogLine(when, "n", ""), "2026/01/05 23:04:09(n) \n");
+}
+
+TEST_F(LogTest, AppendsTimestampedLinesAcrossOpenPeriods) {
+  fs::create_directories("log");
+  WriteFile(kLogFile, "earlier line" + kLineEnd);
+
+  OpenLog("vt-agent.exe", kLogDir);
+  Log("starting vt-agent.");
+  // Lines are in the file as soon as Log returns.
+  EXPECT_NE(ReadFile(kLogFile).find("starting"), std::string::npos);
+  CloseLog();
+  std::FILE* other = std::fopen(kLogFile.c_str(), "ab");
+  std::fputs(("from elsewhere" + kLineEnd).c_str(), other);
+  std::fclose(other);
+  OpenLog("vt-agent.exe", kLogDir);
+  Log("closing vt-agent.");
+  CloseLog();
+
+  const std::string stamp = R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)";
+  EXPECT_TRUE(std::regex_match(
+      ReadFile(kLogFile),
+      std::regex("earlier line" + kLineEnd + stamp +
+                 R"(\(vt-agent\.exe\) starting vt-agent\.)" + kLineEnd +
+                 "from elsewhere" + kLineEnd + stamp +
+                 R"(\(vt-agent\.exe\) closing vt-agent\.)" + kLineEnd)))
+      << ReadFile(kLogFile);
+}
+
+TEST_F(LogTest, WithoutTheDirectoryLinesGoToStandardOutputAndNothingIsMade) {
+  testing::internal::CaptureStdout();
+  OpenLog("vt-agent.exe", kLogDir);
+  Log("starting vt-agent.");
+  Log("closing vt-agent.");
+  CloseLog();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\(vt-agent\.exe\) starting vt-agent\.)")));
+  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\(vt-agent\.exe\) closing vt-agent\.)")));
+  EXPECT_FALSE(fs::exists("log"));
+}
+
+TEST_F(LogTest, ALogPathThatIsADirectoryFallsBackToStandardOutput) {
+  fs::create_directories(kLogFile);
+  testing::internal::CaptureStdout();
+  OpenLog("vt-agent.exe", kLogDir);
+  Log("starting vt-agent.");
+  CloseLog();
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("starting vt-agent."),
+            std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#include "tests/test_util.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "common/file.h"
+
+namespace fs = std::filesystem;
+
+void ScratchDirTest::SetUp() {
+  previous_ = fs::current_path();
+  const testing::TestInfo* info =
+      testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+      '_');
+  dir_ = fs::temp_directory_path() / "vt-agent-tests" / name;
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+  fs::current_path(dir_);
+}
+
+void ScratchDirTest::TearDown() {
+  fs::current_path(previous_);
+  std::error_code ignored;
+  if (!HasFailure()) fs::remove_all(dir_, ignored);
+}
+
+std::string Native(std::string path) {
+  std::replace(path.begin(), path.end(), '/', kPathSeparator);
+  return path;
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}

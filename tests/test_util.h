@@ -1,0 +1,32 @@
+// Helpers shared by the tests: a scratch directory that is the working
+// directory for the length of a test, and small file utilities.
+#ifndef VT_TESTS_TEST_UTIL_H_
+#define VT_TESTS_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh directory, made the working directory while the test runs and
+// removed afterwards.
+class ScratchDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::filesystem::path dir_;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// `path` with every '/' replaced by the platform's separator.
+std::string Native(std::string path);
+
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+// The file's bytes, untranslated; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+#endif  // VT_TESTS_TEST_UTIL_H_

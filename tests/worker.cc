@@ -1,0 +1,100 @@
+// The least worker the agent needs, for tests and the sample installation.
+//
+// Each run appends its arguments to runs.txt in the working directory (one
+// line a run, tab-separated, argv[0] first), then carries out one line of
+// plan.txt in its own release directory. The first line is used up by the
+// run unless it is the last, which repeats forever; with no plan the worker
+// exits 0. A line holds actions separated by blanks, done in order:
+//   print=TEXT     writes TEXT and a line feed to standard output
+//   log=TEXT       appends TEXT and a line feed to log/vt-agent.log
+//   install=NAME   installs a release bin/NAME: a copy of this worker with
+//                  the plan lines still unused; "+" names the release after
+//                  this one (r07 -> r08, zero padding kept)
+//   remove=NAME    removes the release directory bin/NAME
+//   kill=N         raises signal N
+//   exit=N         exits with status N (the last action of a line)
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void WriteLines(const fs::path& path, const std::vector<std::string>& lines,
+                std::size_t from) {
+  std::ofstream out(path, std::ios::trunc);
+  for (std::size_t i = from; i < lines.size(); ++i) out << lines[i] << '\n';
+}
+
+// r07 -> r08: the trailing number plus one, its width kept.
+std::string NextRelease(const std::string& name) {
+  std::size_t digits = name.find_last_not_of("0123456789") + 1;
+  std::string number = name.substr(digits);
+  std::string next = std::to_string(number.empty() ? 1 : std::stoll(number) + 1);
+  if (next.size() < number.size()) {
+    next.insert(0, number.size() - next.size(), '0');
+  }
+  return name.substr(0, digits) + next;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  {
+    std::ofstream runs("runs.txt", std::ios::app | std::ios::binary);
+    for (int i = 0; i < argc; ++i) runs << (i ? "\t" : "") << argv[i];
+    runs << '\n';
+  }
+
+  // The agent runs bin<sep>NAME<sep>worker.exe relative to the installation.
+  const fs::path self = argv[0];
+  const fs::path release = self.parent_path();
+  const fs::path bin = release.parent_path();
+
+  const fs::path plan = release / "plan.txt";
+  std::vector<std::string> lines = ReadLines(plan);
+  if (lines.empty()) return 0;
+  std::size_t unused = lines.size() > 1 ? 1 : 0;
+  if (unused) WriteLines(plan, lines, unused);
+
+  std::istringstream actions(lines.front());
+  for (std::string action; actions >> action;) {
+    std::string::size_type eq = action.find('=');
+    std::string verb = action.substr(0, eq);
+    std::string arg = eq == std::string::npos ? "" : action.substr(eq + 1);
+    if (verb == "print") {
+      std::cout << arg << std::endl;
+    } else if (verb == "log") {
+      std::ofstream("log/vt-agent.log", std::ios::app) << arg << '\n';
+    } else if (verb == "install") {
+      const fs::path target = bin / (arg == "+" ? NextRelease(release.filename().string()) : arg);
+      fs::create_directories(target);
+      fs::copy_file(self, target / "worker.exe",
+                    fs::copy_options::overwrite_existing);
+      WriteLines(target / "plan.txt", lines, unused);
+    } else if (verb == "remove") {
+      fs::remove_all(bin / arg);
+    } else if (verb == "kill") {
+      std::raise(std::atoi(arg.c_str()));
+    } else if (verb == "exit") {
+      return std::atoi(arg.c_str());
+    }
+  }
+  return 0;
+}
