@@ -171,6 +171,18 @@ const Case kCases[] = {
      {kStart, Running("r2"), Failed(255), Running("r1"), Failed(2), kNone,
       kClose},
      {Received("r2"), Received("r1")}},
+    {"StatusesAreTheWorkersOwn",
+     [](Installation& i) {
+       i.Release("r3", "exit=-1");
+       i.Release("r2", "exit=2");
+       i.Release("r1", "exit=42");
+     },
+     "",
+     1,
+     // A status is eight bits on POSIX: -1 reaches the agent as 255.
+     {kStart, Running("r3"), Failed(kWindows ? -1 : 255), Running("r2"),
+      Failed(2), Running("r1"), Failed(42), kNone, kClose},
+     {Received("r3"), Received("r2"), Received("r1")}},
     {"OrderIsTextualNotNumeric",
      [](Installation& i) {
        i.Release("r9", "exit=4");

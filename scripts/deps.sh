@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a build needs and lacks.
+# usage: scripts/deps.sh native|windows ...
+set -euo pipefail
+
+packages=()
+for set in "$@"; do
+  case "$set" in
+    native) packages+=(g++ make cmake libgflags-dev googletest) ;;
+    windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64
+                        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+                        wine wine64 dpkg-dev) ;;
+    *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
+    missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+# A third-party list that cannot be reached must not stop the install.
+apt-get update -qq || true
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" > /dev/null

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Build Debian's gflags 2.2.2 as a static MinGW-w64 library and install it
+# with its CMake package config.
+# Usage: gflags-mingw.sh <x86_64-w64-mingw32|i686-w64-mingw32> <prefix>
+set -euo pipefail
+
+die() { echo "gflags-mingw: $*" >&2; exit 1; }
+
+[ $# -eq 2 ] || die "usage: $0 <x86_64-w64-mingw32|i686-w64-mingw32> <prefix>"
+triple=$1
+prefix=$2
+case $triple in
+  x86_64-w64-mingw32 | i686-w64-mingw32) ;;
+  *) die "unsupported triple '$triple'" ;;
+esac
+
+# Already installed: nothing to do.
+[ -f "$prefix/lib/cmake/gflags/gflags-config.cmake" ] && exit 0
+
+arch=${triple%%-*}
+command -v "$triple-g++-posix" >/dev/null ||
+  die "$triple-g++-posix not found; install g++-mingw-w64-${arch//_/-} first"
+command -v cmake >/dev/null || die "cmake not found"
+
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
+# Shared by all triples so the source is fetched once.
+cache=$(dirname "$prefix")/src
+mkdir -p "$cache"
+log=$cache/gflags-$triple.log
+: >"$log"
+srcdir=$cache/gflags-2.2.2
+builddir=$cache/build-gflags-$triple
+start=$SECONDS
+
+fail() {
+  echo "gflags-mingw: $* (log: $log)" >&2
+  tail -n 40 "$log" >&2
+  exit 1
+}
+
+# Turn the machine's Debian 'deb' entries (deb822 and one-line) into private
+# deb-src stanzas for the release's main component, keeping Signed-By.
+debsrc_stanzas() {
+  local codename=$1
+  local files=()
+  shopt -s nullglob
+  files=(/etc/apt/sources.list.d/*.sources)
+  if [ ${#files[@]} -gt 0 ]; then
+    awk -v cn="$codename" '
+      function has(list, w,   a, n, i) {
+        n = split(list, a, /[ \t]+/)
+        for (i = 1; i <= n; i++) if (a[i] == w) return 1
+        return 0
+      }
+      function flush() {
+        if (has(f["types"], "deb") && tolower(f["enabled"]) != "no" &&
+            has(f["suites"], cn) && has(f["components"], "main") &&
+            f["uris"] != "" && !(f["uris"] in seen)) {
+          seen[f["uris"]] = 1
+          print "Types: deb-src"
+          print "URIs: " f["uris"]
+          print "Suites: " cn
+          print "Components: main"
+          if ("signed-by" in f)
+            print "Signed-By:" (f["signed-by"] ~ /^\n/ ? "" : " ") f["signed-by"]
+          print ""
+        }
+        delete f; cur = ""
+      }
+      FNR == 1 { flush() }
+      /^#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      /^[ \t]/ { if (cur != "") f[cur] = f[cur] "\n" $0; next }
+      {
+        i = index($0, ":"); if (!i) next
+        cur = tolower(substr($0, 1, i - 1))
+        v = substr($0, i + 1); sub(/^[ \t]+/, "", v); sub(/[ \t]+$/, "", v)
+        f[cur] = v
+      }
+      END { flush() }
+    ' "${files[@]}"
+  fi
+  files=()
+  [ -f /etc/apt/sources.list ] && files+=(/etc/apt/sources.list)
+  files+=(/etc/apt/sources.list.d/*.list)
+  shopt -u nullglob
+  if [ ${#files[@]} -gt 0 ]; then
+    awk -v cn="$codename" '
+      /^[ \t]*(#|$)/ { next }
+      $1 != "deb" { next }
+      {
+        line = $0; sub(/^[ \t]*deb[ \t]+/, "", line)
+        opts = ""
+        if (match(line, /^\[[^]]*\]/)) {
+          opts = substr(line, 2, RLENGTH - 2); line = substr(line, RLENGTH + 1)
+        }
+        n = split(line, a, /[ \t]+/)
+        if (a[1] == "") { for (i = 1; i < n; i++) a[i] = a[i + 1]; n-- }
+        uri = a[1]; suite = a[2]; main = 0
+        for (i = 3; i <= n; i++) if (a[i] == "main") main = 1
+        if (suite != cn || !main || uri ~ /^cdrom:/ || (uri in seen)) next
+        seen[uri] = 1
+        sb = ""
+        if (match(opts, /signed-by=[^ \t]+/)) sb = substr(opts, RSTART + 10, RLENGTH - 10)
+        print "Types: deb-src"
+        print "URIs: " uri
+        print "Suites: " cn
+        print "Components: main"
+        if (sb != "") print "Signed-By: " sb
+        print ""
+      }
+    ' "${files[@]}"
+  fi
+}
+
+fetch_source() {
+  [ -f "$srcdir/.fetched" ] && [ -f "$srcdir/CMakeLists.txt" ] && return 0
+  rm -rf "$srcdir"
+  # Fresh images may have empty package lists, hence the update retry.
+  command -v dpkg-source >/dev/null ||
+    { apt-get install -y dpkg-dev || { apt-get update && apt-get install -y dpkg-dev; }; } \
+      >>"$log" 2>&1 || fail "dpkg-dev missing and could not be installed"
+  local codename apt=$cache/apt
+  # shellcheck source=/dev/null
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || fail "no VERSION_CODENAME in /etc/os-release"
+  rm -rf "$apt"
+  mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
+  : >"$apt/sources.list"
+  debsrc_stanzas "$codename" >"$apt/sources.list.d/debian-src.sources"
+  [ -s "$apt/sources.list.d/debian-src.sources" ] ||
+    fail "no Debian '$codename' main entry found in the apt sources"
+  local opts=(
+    -o Dir::Etc::SourceList="$apt/sources.list"
+    -o Dir::Etc::SourceParts="$apt/sources.list.d"
+    -o Dir::State::Lists="$apt/lists"
+    -o Dir::Cache="$apt/cache"
+  )
+  echo "== apt-get update ($apt)" >>"$log"
+  apt-get "${opts[@]}" update >>"$log" 2>&1 || fail "apt-get update failed"
+  echo "== apt-get source gflags" >>"$log"
+  (cd "$cache" && apt-get "${opts[@]}" source --only-source gflags) >>"$log" 2>&1 ||
+    fail "apt-get source gflags failed"
+  [ -f "$srcdir/CMakeLists.txt" ] || fail "gflags 2.2.2 source not found after apt-get source"
+  # Index files are only needed for this one fetch.
+  rm -rf "$apt"
+  touch "$srcdir/.fetched"
+}
+
+# Lock so parallel runs for both triples do not fetch at the same time.
+exec 9>"$cache/.gflags.lock"
+flock 9
+fetch_source
+flock -u 9
+
+rm -rf "$builddir"
+mkdir -p "$builddir"
+cat >"$builddir/toolchain.cmake" <<EOF
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR $arch)
+set(CMAKE_C_COMPILER $triple-gcc-posix)
+set(CMAKE_CXX_COMPILER $triple-g++-posix)
+set(CMAKE_RC_COMPILER $triple-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/$triple)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+EOF
+
+echo "== configure" >>"$log"
+# Threads off: on Windows gflags locks with Win32 critical sections anyway,
+# and finding pthread would only leak -lpthread (winpthread) to consumers.
+# The nothreads variant is not needed next to the locking one.
+cmake -S "$srcdir" -B "$builddir" \
+  -DCMAKE_TOOLCHAIN_FILE="$builddir/toolchain.cmake" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF \
+  -DBUILD_STATIC_LIBS=ON \
+  -DBUILD_TESTING=OFF \
+  -DBUILD_PACKAGING=OFF \
+  -DBUILD_gflags_LIB=ON \
+  -DBUILD_gflags_nothreads_LIB=OFF \
+  -DCMAKE_DISABLE_FIND_PACKAGE_Threads=ON \
+  -DINSTALL_HEADERS=ON \
+  -DREGISTER_INSTALL_PREFIX=OFF \
+  -DREGISTER_BUILD_DIR=OFF \
+  >>"$log" 2>&1 || fail "cmake configure failed"
+echo "== build" >>"$log"
+cmake --build "$builddir" -j2 >>"$log" 2>&1 || fail "build failed"
+
+# Stage first: gflags-config.cmake is the "done" marker, so it must land last.
+stage=$builddir/stage
+echo "== install (stage)" >>"$log"
+cmake --install "$builddir" --prefix "$stage" >>"$log" 2>&1 || fail "install failed"
+cfg=lib/cmake/gflags/gflags-config.cmake
+[ -f "$stage/$cfg" ] || fail "install did not produce $cfg"
+# 2.2.2's config tests a misspelt target name ("PACKAGE_NAME@_static"), so
+# without the nothreads lib a plain find_package(gflags) fails; fix the name.
+sed -i 's/}PACKAGE_NAME@_static/}gflags_static/' "$stage/$cfg"
+grep -q 'PACKAGE_NAME@' "$stage/$cfg" && fail "could not fix target name in $cfg"
+mv "$stage/$cfg" "$builddir/gflags-config.cmake"
+cp -a "$stage/." "$prefix/"
+cp "$builddir/gflags-config.cmake" "$prefix/$cfg"
+
+echo "gflags ($triple) installed in $prefix ($((SECONDS - start))s)"
