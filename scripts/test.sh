@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native build, the 64-bit Windows
+# build under Wine, and the checks of the shipping 32-bit exe (which cannot
+# run here: wine32 is not installable).
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+bash scripts/deps.sh native windows
+
+build_preset native
+ctest --preset native
+
+build_mingw_gflags x86_64-w64-mingw32 i686-w64-mingw32
+build_preset win64
+ctest --preset win64
+build_preset win32 vt-agent worker
+ctest --preset win32
