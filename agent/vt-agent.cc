@@ -66,6 +66,10 @@ void FindWorkers(CandidateList& list) {
   for (const FileRecord& record : ListSubdirectories(kBinDir + "r*")) {
     list.push_back(kBinDir + record.cFileName + suffix);
   }
+  OrderCandidates(list);
+}
+
+void OrderCandidates(CandidateList& list) {
   // Sorting descending is sorting ascending then reversing: equal paths are
   // the same path.
   std::sort(list.begin(), list.end(),

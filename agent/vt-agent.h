@@ -26,6 +26,9 @@ void FindWorkers(CandidateList& list);
 // FindWorkers reverses.
 bool PathLess(const std::string& a, const std::string& b);
 
+// Puts `list` in FindWorkers' order: descending by PathLess.
+void OrderCandidates(CandidateList& list);
+
 // The interpreter command line that runs the worker at `path` with the
 // configuration path `config`.
 std::string WorkerCommandLine(const std::string& path,
