@@ -1,13 +1,15 @@
 // The real vt-agent binary in a scratch installation with real workers: its
 // log, standard output and error, exit status, and what the workers received.
-#include <cstdlib>
+// One table holds the cases, the ordinary ones and the faults alike.
 #include <filesystem>
 #include <functional>
 #include <regex>
 #include <sstream>
 
 #include "common/file.h"
+#include "common/log.h"
 #include "common/process.h"
+#include "tests/platform.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -25,14 +27,6 @@ struct Outcome {
 };
 
 class Installation : public ScratchDirTest {
- protected:
-  void SetUp() override {
-    ScratchDirTest::SetUp();
-    fs::create_directories("inst/log");
-    fs::copy_file(VT_AGENT_BINARY, "inst/vt-agent.exe");
-  }
-
-
  public:
   // A release directory with the test worker and its plan (see worker.cc).
   void Release(const std::string& name, const std::string& plan = "") {
@@ -41,27 +35,64 @@ class Installation : public ScratchDirTest {
     if (!plan.empty()) WriteFile("inst/bin/" + name + "/plan.txt", plan);
   }
 
+  // The agent and its workers run as an unprivileged user that owns the
+  // installation (permissions mean nothing to root).
+  void RunUnprivileged() { prefix_ += Unprivileged("inst"); }
+
+  // No file the agent or a worker writes may grow past `blocks` 512-byte
+  // blocks; a write beyond fails as on a full disk.
+  void LimitFileSize(int blocks) {
+    prefix_ += "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+  }
+
+  // The agent's standard output goes into a pipe rather than a file.
+  void OutputThroughPipe() { pipe_ = true; }
 
  protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    fs::create_directories("inst/log");
+    fs::copy_file(VT_AGENT_BINARY, "inst/vt-agent.exe");
+  }
+
+  void TearDown() override {
+    SetEnvironment("FLAGS_config", "");
+    ScratchDirTest::TearDown();
+  }
+
   // Runs the agent in the installation with `args` as the interpreter sees
   // them.
   Outcome Run(const std::string& args) {
     fs::current_path("inst");
+    const std::string agent = prefix_ + Native("./vt-agent.exe") + " " + args;
     Outcome outcome;
-    outcome.status = RunCommandLine(Native("./vt-agent.exe") + " " + args +
-                                    " > ../stdout.txt 2> ../stderr.txt");
+    if (pipe_) {
+      RunCommandLine("{ " + agent + " 2> ../stderr.txt; echo $? > ../status; }"
+                     " | cat > ../stdout.txt");
+      outcome.status = std::stoi("0" + ReadFile("../status"));
+    } else {
+      outcome.status =
+          RunCommandLine(agent + " > ../stdout.txt 2> ../stderr.txt");
+    }
     fs::current_path("..");
     outcome.out = ReadFile("stdout.txt");
     outcome.err = ReadFile("stderr.txt");
     return outcome;
   }
+
+ private:
+  std::string prefix_;
+  bool pipe_ = false;
 };
 
 // The messages of `text`, checking that every line is a log line of the
-// agent ("" lines of other writers are returned whole, prefixed with "| ").
-std::vector<std::string> Messages(const std::string& text) {
-  static const std::regex line(
-      R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\(vt-agent\.exe\) )?(.*))");
+// agent; lines of other writers are returned whole, behind "| ".
+std::vector<std::string> MessagesOf(const std::string& text) {
+  // Matched on the prefix alone: std::regex recurses per character, and
+  // lines may be long.
+  static const std::regex prefix(
+      R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\(vt-agent\.exe\) )");
+  static const std::size_t kPrefixSize = 34;
   std::vector<std::string> messages;
   std::string::size_type start = 0;
   while (start < text.size()) {
@@ -70,10 +101,9 @@ std::vector<std::string> Messages(const std::string& text) {
       messages.push_back("unterminated: " + text.substr(start));
       break;
     }
-    std::smatch match;
     std::string one = text.substr(start, end - start);
-    std::regex_match(one, match, line);
-    messages.push_back(match[1].matched ? match[2].str() : "| " + one);
+    bool ours = std::regex_match(one.substr(0, kPrefixSize), prefix);
+    messages.push_back(ours ? one.substr(kPrefixSize) : "| " + one);
     start = end + kLineEnd.size();
   }
   return messages;
@@ -82,7 +112,7 @@ std::vector<std::string> Messages(const std::string& text) {
 std::string Running(const std::string& release,
                     const std::string& config = "config.txt") {
   return "Running: " + Native("bin/" + release + "/worker.exe") +
-         " -config=\"" + config + "\"";
+         " -config=\"" + EscapeInDoubleQuotes(config) + "\"";
 }
 
 // One line of runs.txt: what the worker received, as its argv.
@@ -106,9 +136,18 @@ const char kUpdated[] = "worker.exe updated binaries.";
 std::string Failed(int status) {
   return "worker.exe failed with return code: " + std::to_string(status) + ".";
 }
+// The interpreter's status for a command it cannot find or run.
+const int kNotFound = kWindows ? 9009 : 127;
+
+// Standard error that the interpreter, not the agent, writes to.
+const char kAnything[] = "*";
+const char kRefused[] = "must not contain a double quote";
+
+enum Platforms { kBoth, kPosixOnly };
+using Messages = std::vector<std::string>;
 
 struct Case {
-  const char* name;
+  std::string name;
   std::function<void(Installation&)> setup;
   std::string args;
   int status;
@@ -116,250 +155,549 @@ struct Case {
   std::vector<std::string> received;  // the worker runs, in order
   std::vector<std::string> out = {};  // standard output's messages
   std::string err = "";               // found in standard error
-  bool posix_only = false;
+  Platforms platforms = kBoth;
 };
-
-// Standard error that the interpreter, not the agent, writes to.
-const char kAnything[] = "*";
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class SupervisionTest : public Installation,
-                        public testing::WithParamInterface<Case> {};
+// A single release r1 that succeeds, run with `args`.
+std::function<void(Installation&)> OneRelease(const std::string& plan = "") {
+  return [plan](Installation& i) { i.Release("r1", plan); };
+}
 
-TEST_P(SupervisionTest, Runs) {
+// The log holds `prefill` and then lines of the sizes of `messages`.
+std::size_t LogSize(const std::string& prefill,
+                    std::initializer_list<const char*> messages) {
+  std::size_t size = prefill.size();
+  for (const char* message : messages) {
+    size += FormatLogLine(std::tm{}, "vt-agent.exe", message).size();
+  }
+  return size;
+}
+
+// Sorts above every r000000..r099999.
+const char kNewest[] = "r100000";
+
+const std::string kFill = std::string(512 - LogSize("\n", {kStart}), 'x');
+
+std::vector<Case> SupervisionCases() {
+  return {
+      // What the agent is for.
+      {"OneReleaseSucceeds",
+       OneRelease(),
+       "",
+       0,
+       {kStart, Running("r1"), kSuccess, kClose},
+       {Received("r1")}},
+      {"NewestFailsOlderSucceeds",
+       [](Installation& i) {
+         i.Release("r1");
+         i.Release("r2", "exit=3");
+       },
+       "",
+       0,
+       {kStart, Running("r2"), Failed(3), Running("r1"), kSuccess, kClose},
+       {Received("r2"), Received("r1")}},
+      {"AllFail",
+       [](Installation& i) {
+         i.Release("r1", "exit=2");
+         i.Release("r2", "exit=255");
+       },
+       "",
+       1,
+       {kStart, Running("r2"), Failed(255), Running("r1"), Failed(2), kNone,
+        kClose},
+       {Received("r2"), Received("r1")}},
+      {"OrderIsTextualNotNumeric",
+       [](Installation& i) {
+         i.Release("r9", "exit=4");
+         i.Release("r10");
+       },
+       "",
+       0,
+       {kStart, Running("r9"), Failed(4), Running("r10"), kSuccess, kClose},
+       {Received("r9"), Received("r10")}},
+      {"ArgumentsThatAreNotFlagsAreIgnored",
+       OneRelease(),
+       "extra words",
+       0,
+       {kStart, Running("r1"), kSuccess, kClose},
+       {Received("r1")}},
+
+      // The worker's statuses.
+      {"StatusesAreTheWorkersOwn",
+       [](Installation& i) {
+         i.Release("r3", "exit=-1");
+         i.Release("r2", "exit=1000");
+         i.Release("r1", "exit=42");
+       },
+       "",
+       1,
+       // A status is eight bits on POSIX: -1 arrives as 255, 1000 as 232.
+       {kStart, Running("r3"), Failed(kWindows ? -1 : 255), Running("r2"),
+        Failed(kWindows ? 1000 : 232), Running("r1"), Failed(42), kNone,
+        kClose},
+       {Received("r3"), Received("r2"), Received("r1")}},
+      {"Status256IsZeroOnPosix",
+       OneRelease("exit=256"),
+       "",
+       kWindows ? 1 : 0,
+       kWindows ? Messages{kStart, Running("r1"), Failed(256), kNone, kClose}
+                : Messages{kStart, Running("r1"), kSuccess, kClose},
+       {Received("r1")}},
+      {"WorkerKilledBySignal",
+       [](Installation& i) {
+         i.Release("r2", "kill=9");
+         i.Release("r1", "kill=15");
+       },
+       "",
+       1,
+       {kStart, Running("r2"), Failed(128 + 9), Running("r1"),
+        Failed(128 + 15), kNone, kClose},
+       {Received("r2"), Received("r1")},
+       {},
+       kAnything,
+       kPosixOnly},
+
+      // Updates.
+      {"UpdateRescansAndRunsTheNewRelease",
+       [](Installation& i) {
+         i.Release("r1", "install=r2 exit=1\nexit=7");
+         i.Release("r0", "exit=5");
+       },
+       "",
+       1,
+       {kStart, Running("r1"), kUpdated, Running("r2"), Failed(7),
+        Running("r1"), Failed(7), Running("r0"), Failed(5), kNone, kClose},
+       {Received("r1"), Received("r2"), Received("r1"), Received("r0")}},
+      {"UpdateWithoutNewReleaseStartsOverAtTheNewest",
+       [](Installation& i) {
+         i.Release("r2", "exit=1\nexit=0");
+         i.Release("r1");
+       },
+       "",
+       0,
+       {kStart, Running("r2"), kUpdated, Running("r2"), kSuccess, kClose},
+       {Received("r2"), Received("r2")}},
+      {"FollowsAChainOfUpdates",
+       OneRelease("install=+ exit=1\ninstall=+ exit=1\ninstall=+ exit=1\n"
+                  "exit=0"),
+       "",
+       0,
+       {kStart, Running("r1"), kUpdated, Running("r2"), kUpdated,
+        Running("r3"), kUpdated, Running("r4"), kSuccess, kClose},
+       {Received("r1"), Received("r2"), Received("r3"), Received("r4")}},
+      {"ReleaseRemovedBetweenScansIsNotRun",
+       [](Installation& i) {
+         i.Release("r3", "remove=r2 exit=1\nexit=4");
+         i.Release("r2");
+         i.Release("r1");
+       },
+       "",
+       0,
+       {kStart, Running("r3"), kUpdated, Running("r3"), Failed(4),
+        Running("r1"), kSuccess, kClose},
+       {Received("r3"), Received("r3"), Received("r1")}},
+
+      // bin/.
+      {"NoBinRunsNothing", nullptr, "", 1, {kStart, kNone, kClose}, {}},
+      {"EmptyBinRunsNothing",
+       [](Installation&) { fs::create_directories("inst/bin"); },
+       "",
+       1,
+       {kStart, kNone, kClose},
+       {}},
+      {"BinIsAFile",
+       [](Installation&) { WriteFile("inst/bin", ""); },
+       "",
+       1,
+       {kStart, kNone, kClose},
+       {}},
+      {"BinHoldsOnlyFilesNamedR",
+       [](Installation&) {
+         fs::create_directories("inst/bin");
+         WriteFile("inst/bin/r1", "");
+         WriteFile("inst/bin/r2.exe", "");
+       },
+       "",
+       1,
+       {kStart, kNone, kClose},
+       {}},
+      {"BinUnreadable",
+       [](Installation& i) {
+         i.Release("r1");
+         i.RunUnprivileged();
+         fs::permissions("inst/bin", fs::perms::none);
+       },
+       "",
+       1,
+       {kStart, kNone, kClose},
+       {},
+       {},
+       "",
+       kPosixOnly},
+      {"OnlyDirectoriesNamedRCountAndCaseIsIgnored",
+       [](Installation& i) {
+         i.Release("R1");
+         i.Release("x9", "exit=9");
+         WriteFile("inst/bin/r9", "");
+         fs::create_directories("inst/bin/r5");  // no worker.exe in it
+       },
+       "",
+       0,
+       {kStart, Running("r5"), Failed(kNotFound), Running("R1"), kSuccess,
+        kClose},
+       {Received("R1")},
+       {},
+       kAnything},
+      {"WorkerNotExecutable",
+       [](Installation& i) {
+         i.Release("r1");
+         fs::permissions("inst/bin/r1/worker.exe",
+                         fs::perms::owner_read | fs::perms::owner_write);
+       },
+       "",
+       1,
+       {kStart, Running("r1"), Failed(126), kNone, kClose},
+       {},
+       {},
+       kAnything,
+       kPosixOnly},
+      {"SymbolicLinkToAReleaseCounts",
+       [](Installation& i) {
+         i.Release("r1", "exit=3");
+         fs::create_directories("inst/releases");
+         fs::rename("inst/bin/r1", "inst/releases/r1");
+         fs::create_directory_symlink("../releases/r1", "inst/bin/r7");
+       },
+       "",
+       1,
+       {kStart, Running("r7"), Failed(3), kNone, kClose},
+       {Received("r7")},
+       {},
+       "",
+       kPosixOnly},
+      {"ManyReleases",
+       [](Installation& i) {
+         // 100,000 on POSIX. Wine makes each new directory cost as much as
+         // the directory already holds, so it gets fewer.
+         const int count = kWindows ? 5000 : 100000;
+         char name[16];
+         fs::create_directories("inst/bin");
+         for (int n = 0; n < count; ++n) {
+           std::snprintf(name, sizeof name, "r%06d", n);
+           fs::create_directory(std::string("inst/bin/") + name);
+         }
+         i.Release(kNewest);
+       },
+       "",
+       0,
+       {kStart, Running(kNewest), kSuccess, kClose},
+       {Received(kNewest)}},
+
+      // The log.
+      {"WithoutLogDirectoryLinesGoToStandardOutput",
+       [](Installation& i) {
+         i.Release("r1", "exit=6");
+         fs::remove("inst/log");
+       },
+       "",
+       1,
+       {},
+       {Received("r1")},
+       {kStart, Running("r1"), Failed(6), kNone, kClose}},
+      {"LogDirectoryReadOnly",
+       [](Installation& i) {
+         i.Release("r1");
+         i.RunUnprivileged();
+         fs::permissions("inst/log", fs::perms::owner_read |
+                                         fs::perms::owner_exec);
+       },
+       "",
+       0,
+       {},
+       {Received("r1")},
+       {kStart, Running("r1"), kSuccess, kClose},
+       "",
+       kPosixOnly},
+      {"LogFileReadOnly",
+       [](Installation& i) {
+         i.Release("r1");
+         WriteFile("inst/log/vt-agent.log", "old line" + kLineEnd);
+         i.RunUnprivileged();
+         fs::permissions("inst/log/vt-agent.log", fs::perms::owner_read);
+       },
+       "",
+       0,
+       {"| old line"},
+       {Received("r1")},
+       {kStart, Running("r1"), kSuccess, kClose},
+       "",
+       kPosixOnly},
+      {"LogFileIsADirectory",
+       [](Installation& i) {
+         i.Release("r1");
+         fs::create_directories("inst/log/vt-agent.log");
+       },
+       "",
+       0,
+       {},
+       {Received("r1")},
+       {kStart, Running("r1"), kSuccess, kClose}},
+      {"DiskFullAtTheFirstLine",
+       [](Installation& i) {
+         i.Release("r1");
+         fs::create_symlink("/dev/full", "inst/log/vt-agent.log");
+       },
+       "",
+       0,
+       {},
+       {Received("r1")},
+       {kStart, Running("r1"), kSuccess, kClose},
+       "",
+       kPosixOnly},
+      {"DiskFullInTheMiddleOfARun",
+       [](Installation& i) {
+         i.Release("r1");
+         // Room for exactly the first line.
+         WriteFile("inst/log/vt-agent.log", kFill + "\n");
+         i.LimitFileSize(1);
+       },
+       "",
+       0,
+       {"| " + kFill, kStart},
+       {Received("r1")},
+       {Running("r1"), kSuccess, kClose},
+       "",
+       kPosixOnly},
+      {"LogIsAppendedAndKeepsWhatTheWorkerWrote",
+       [](Installation& i) {
+         i.Release("r1", "log=worker-was-here");
+         WriteFile("inst/log/vt-agent.log", "old line" + kLineEnd);
+       },
+       "",
+       0,
+       {"| old line", kStart, Running("r1"), "| worker-was-here", kSuccess,
+        kClose},
+       {Received("r1")}},
+      {"WorkerOutputFollowsTheAgentsLinesInAFile",
+       [](Installation& i) {
+         i.Release("r2", "print=second exit=3");
+         i.Release("r1", "print=fourth");
+         fs::remove("inst/log");
+       },
+       "",
+       0,
+       {},
+       {Received("r2"), Received("r1")},
+       {kStart, Running("r2"), "| second", Failed(3), Running("r1"),
+        "| fourth", kSuccess, kClose}},
+      {"WorkerOutputFollowsTheAgentsLinesInAPipe",
+       [](Installation& i) {
+         i.Release("r2", "print=second exit=3");
+         i.Release("r1", "print=fourth");
+         fs::remove("inst/log");
+         i.OutputThroughPipe();
+       },
+       "",
+       0,
+       {},
+       {Received("r2"), Received("r1")},
+       {kStart, Running("r2"), "| second", Failed(3), Running("r1"),
+        "| fourth", kSuccess, kClose},
+       "",
+       kPosixOnly},
+
+      // Flags that end the agent before it starts.
+      {"UnknownFlagRunsNothing",
+       OneRelease(),
+       "-no_such_flag",
+       1,
+       {},
+       {},
+       {},
+       "no_such_flag"},
+      {"MissingFlagFileRunsNothing",
+       OneRelease(),
+       "-flagfile=missing.flags",
+       1,
+       {},
+       {},
+       {},
+       "missing.flags"},
+  };
+}
+
+// The release's name reaches the interpreter unquoted: a name that it splits
+// or expands is a failed candidate, nothing worse.
+std::vector<Case> ReleaseNameCases() {
+  struct Name {
+    const char* label;
+    std::string name;
+    bool runs;  // whether the interpreter runs the worker as named
+    Platforms platforms;
+  };
+  const Name names[] = {
+      {"Blank", "r 1", false, kBoth},
+      {"Ampersand", "r&x", false, kBoth},
+      {"Semicolon", "r;x", false, kPosixOnly},
+      {"Bar", "r|x", false, kPosixOnly},  // no such file name on Windows
+      {"Dollar", "r$x", false, kPosixOnly},
+      {"Backquote", "r`x`", false, kPosixOnly},
+      {"Percent", "r%x", true, kBoth},
+      {"HighBytes", "r\xc3\xa9\xff", true, kPosixOnly},
+      {"Longest", "r" + std::string(254, 'a'), true, kPosixOnly},
+  };
+  std::vector<Case> cases;
+  for (const Name& n : names) {
+    std::string name = n.name;
+    cases.push_back(
+        {std::string("ReleaseName") + n.label,
+         [name](Installation& i) { i.Release(name); },
+         "",
+         n.runs ? 0 : 1,
+         n.runs ? Messages{kStart, Running(name), kSuccess, kClose}
+                : Messages{kStart, Running(name), Failed(kNotFound), kNone,
+                           kClose},
+         n.runs ? Messages{Received(name)} : Messages{},
+         {},
+         n.runs ? "" : kAnything,
+         n.platforms});
+  }
+  return cases;
+}
+
+// The config value reaches the worker unchanged from each of the flag's
+// sources; a value that could break out of its quotes is refused.
+std::vector<Case> ConfigCases() {
+  struct Value {
+    const char* label;
+    std::string value;
+    Platforms platforms;
+  };
+  const Value values[] = {
+      {"Blanks", "my dir/my config.txt", kBoth},
+      {"Dollar", "$HOME/x$(id)", kBoth},
+      {"Backquote", "`id`.txt", kBoth},
+      {"Backslash", "dir\\config.txt", kBoth},
+      {"Percent", "100%.txt", kBoth},
+      {"NonAscii", "conf\xc3\xa9.txt", kBoth},
+      {"Empty", "", kPosixOnly},  // an empty variable is no variable there
+      {"Long", std::string(4000, 'c'), kBoth},
+  };
+  const Value refused[] = {
+      {"DoubleQuote", "a\" & echo pwned > pwned & \"", kBoth},
+      {"LineFeed", "a\nexit 0", kPosixOnly},
+      {"CarriageReturn", "a\rb", kBoth},
+  };
+  enum Source { kCommandLine, kFlagFile, kEnvironment };
+  const struct {
+    const char* label;
+    Source source;
+  } sources[] = {{"OnCommandLine", kCommandLine},
+                 {"InFlagFile", kFlagFile},
+                 {"InEnvironment", kEnvironment}};
+
+  auto setup = [](Source source, const std::string& value) {
+    return [source, value](Installation& i) {
+      i.Release("r1");
+      if (source == kFlagFile) WriteFile("inst/flags", "-config=" + value);
+      if (source == kEnvironment) SetEnvironment("FLAGS_config", value);
+    };
+  };
+  auto args = [](Source source, const std::string& value) {
+    switch (source) {
+      case kCommandLine:
+        return QuoteArgument("-config=" + value);
+      case kFlagFile:
+        return std::string("-flagfile=flags");
+      case kEnvironment:
+        return std::string("-fromenv=config");
+    }
+    return std::string();
+  };
+
+  std::vector<Case> cases;
+  for (const auto& s : sources) {
+    for (const Value& v : values) {
+      cases.push_back({std::string("Config") + v.label + s.label,
+                       setup(s.source, v.value),
+                       args(s.source, v.value),
+                       0,
+                       {kStart, Running("r1", v.value), kSuccess, kClose},
+                       {Received("r1", v.value)},
+                       {},
+                       "",
+                       v.platforms});
+    }
+    for (const Value& v : refused) {
+      // A flag file cannot hold a line break, nor Windows a line feed in
+      // a command line.
+      if (s.source == kFlagFile && v.label != std::string("DoubleQuote")) {
+        continue;
+      }
+      cases.push_back({std::string("Config") + v.label + s.label + "IsRefused",
+                       setup(s.source, v.value),
+                       args(s.source, v.value),
+                       1,
+                       {},
+                       {},
+                       {},
+                       kRefused,
+                       s.source == kCommandLine ? kPosixOnly : v.platforms});
+    }
+  }
+  // Past what one argument may hold on POSIX: the interpreter cannot start,
+  // which is a failed candidate.
+  cases.push_back({"ConfigTooLongForTheInterpreter",
+                   setup(kFlagFile, std::string(200000, 'c')),
+                   "-flagfile=flags",
+                   1,
+                   {kStart, Running("r1", std::string(200000, 'c')),
+                    Failed(127), kNone, kClose},
+                   {},
+                   {},
+                   "",
+                   kPosixOnly});
+  return cases;
+}
+
+std::vector<Case> AllCases() {
+  std::vector<Case> all;
+  for (auto* part : {&SupervisionCases, &ReleaseNameCases, &ConfigCases}) {
+    std::vector<Case> cases = part();
+    all.insert(all.end(), cases.begin(), cases.end());
+  }
+  return all;
+}
+
+class AgentTest : public Installation,
+                  public testing::WithParamInterface<Case> {};
+
+TEST_P(AgentTest, Runs) {
   const Case& c = GetParam();
-  if (c.posix_only && kWindows) GTEST_SKIP() << "no such case on Windows";
+  if (c.platforms == kPosixOnly && kWindows) {
+    GTEST_SKIP() << "no such case on Windows";
+  }
   if (c.setup) c.setup(*this);
   Outcome outcome = Run(c.args);
   EXPECT_EQ(outcome.status, c.status);
   // Only a regular file: the log may be a device that reads forever.
   const fs::path log = "inst/log/vt-agent.log";
-  EXPECT_EQ(Messages(fs::is_regular_file(log) ? ReadFile(log) : ""), c.log);
+  EXPECT_EQ(MessagesOf(fs::is_regular_file(log) ? ReadFile(log) : ""), c.log);
   EXPECT_EQ(Lines(ReadFile("inst/runs.txt")), c.received);
-  EXPECT_EQ(Messages(outcome.out), c.out);
+  EXPECT_EQ(MessagesOf(outcome.out), c.out);
   if (c.err.empty()) {
     EXPECT_EQ(outcome.err, "");
   } else if (c.err != kAnything) {
     EXPECT_NE(outcome.err.find(c.err), std::string::npos) << outcome.err;
   }
+  // Nothing ran that the installation and the caller did not ask for.
+  EXPECT_FALSE(fs::exists("inst/pwned"));
 }
 
-const Case kCases[] = {
-    {"OneReleaseSucceeds",
-     [](Installation& i) { i.Release("r1"); },
-     "",
-     0,
-     {kStart, Running("r1"), kSuccess, kClose},
-     {Received("r1")}},
-    {"NewestFailsOlderSucceeds",
-     [](Installation& i) {
-       i.Release("r1");
-       i.Release("r2", "exit=3");
-     },
-     "",
-     0,
-     {kStart, Running("r2"), Failed(3), Running("r1"), kSuccess, kClose},
-     {Received("r2"), Received("r1")}},
-    {"AllFail",
-     [](Installation& i) {
-       i.Release("r1", "exit=2");
-       i.Release("r2", "exit=255");
-     },
-     "",
-     1,
-     {kStart, Running("r2"), Failed(255), Running("r1"), Failed(2), kNone,
-      kClose},
-     {Received("r2"), Received("r1")}},
-    {"StatusesAreTheWorkersOwn",
-     [](Installation& i) {
-       i.Release("r3", "exit=-1");
-       i.Release("r2", "exit=2");
-       i.Release("r1", "exit=42");
-     },
-     "",
-     1,
-     // A status is eight bits on POSIX: -1 reaches the agent as 255.
-     {kStart, Running("r3"), Failed(kWindows ? -1 : 255), Running("r2"),
-      Failed(2), Running("r1"), Failed(42), kNone, kClose},
-     {Received("r3"), Received("r2"), Received("r1")}},
-    {"OrderIsTextualNotNumeric",
-     [](Installation& i) {
-       i.Release("r9", "exit=4");
-       i.Release("r10");
-     },
-     "",
-     0,
-     {kStart, Running("r9"), Failed(4), Running("r10"), kSuccess, kClose},
-     {Received("r9"), Received("r10")}},
-    {"UpdateRescansAndRunsTheNewRelease",
-     [](Installation& i) {
-       i.Release("r1", "install=r2 exit=1\nexit=7");
-       i.Release("r0", "exit=5");
-     },
-     "",
-     1,
-     {kStart, Running("r1"), kUpdated, Running("r2"), Failed(7),
-      Running("r1"), Failed(7), Running("r0"), Failed(5), kNone, kClose},
-     {Received("r1"), Received("r2"), Received("r1"), Received("r0")}},
-    {"UpdateWithoutNewReleaseStartsOverAtTheNewest",
-     [](Installation& i) {
-       i.Release("r2", "exit=1\nexit=0");
-       i.Release("r1");
-     },
-     "",
-     0,
-     {kStart, Running("r2"), kUpdated, Running("r2"), kSuccess, kClose},
-     {Received("r2"), Received("r2")}},
-    {"FollowsAChainOfUpdates",
-     [](Installation& i) {
-       i.Release("r01", "install=+ exit=1\ninstall=+ exit=1\ninstall=+ "
-                        "exit=1\nexit=0");
-     },
-     "",
-     0,
-     {kStart, Running("r01"), kUpdated, Running("r02"), kUpdated,
-      Running("r03"), kUpdated, Running("r04"), kSuccess, kClose},
-     {Received("r01"), Received("r02"), Received("r03"), Received("r04")}},
-    {"EmptyBinRunsNothing",
-     [](Installation&) { fs::create_directories("inst/bin"); },
-     "",
-     1,
-     {kStart, kNone, kClose},
-     {}},
-    {"NoBinRunsNothing", nullptr, "", 1, {kStart, kNone, kClose}, {}},
-    {"OnlyDirectoriesNamedRCount",
-     [](Installation& i) {
-       i.Release("R1");
-       i.Release("x9", "exit=9");
-       WriteFile("inst/bin/r9", "");
-       fs::create_directories("inst/bin/r5");  // no worker.exe in it
-     },
-     "",
-     0,
-     {kStart, Running("r5"), Failed(kWindows ? 9009 : 127), Running("R1"),
-      kSuccess, kClose},
-     {Received("R1")},
-     {},
-     kAnything},
-    {"ConfigWithBlanks",
-     [](Installation& i) { i.Release("r1"); },
-     "\"-config=my dir/my config.txt\"",
-     0,
-     {kStart, Running("r1", "my dir/my config.txt"), kSuccess, kClose},
-     {Received("r1", "my dir/my config.txt")}},
-    {"ConfigFromAFlagFile",
-     [](Installation& i) {
-       i.Release("r1");
-       WriteFile("inst/flags", "-config=from file.txt\n");
-     },
-     "-flagfile=flags",
-     0,
-     {kStart, Running("r1", "from file.txt"), kSuccess, kClose},
-     {Received("r1", "from file.txt")}},
-    {"ConfigFromTheEnvironment",
-     [](Installation& i) {
-       i.Release("r1");
-       static char env[] = "FLAGS_config=env.txt";
-       putenv(env);
-     },
-     "-fromenv=config",
-     0,
-     {kStart, Running("r1", "env.txt"), kSuccess, kClose},
-     {Received("r1", "env.txt")}},
-    {"ArgumentsThatAreNotFlagsAreIgnored",
-     [](Installation& i) { i.Release("r1"); },
-     "extra words",
-     0,
-     {kStart, Running("r1"), kSuccess, kClose},
-     {Received("r1")}},
-    {"WithoutLogDirectoryLinesGoToStandardOutput",
-     [](Installation& i) {
-       i.Release("r1", "exit=6");
-       fs::remove("inst/log");
-     },
-     "",
-     1,
-     {},
-     {Received("r1")},
-     {kStart, Running("r1"), Failed(6), kNone, kClose}},
-    {"LogIsAppendedAndKeepsWhatTheWorkerWrote",
-     [](Installation& i) {
-       i.Release("r1", "log=worker-was-here");
-       WriteFile("inst/log/vt-agent.log", "old line" + kLineEnd);
-     },
-     "",
-     0,
-     {"| old line", kStart, Running("r1"), "| worker-was-here", kSuccess,
-      kClose},
-     {Received("r1")}},
-    {"LinesThatCannotBeWrittenGoToStandardOutput",
-     [](Installation& i) {
-       i.Release("r1");
-       fs::create_symlink("/dev/full", "inst/log/vt-agent.log");
-     },
-     "",
-     0,
-     {},
-     {Received("r1")},
-     {kStart, Running("r1"), kSuccess, kClose},
-     "",
-     true},
-    {"WorkerOutputFollowsTheAgentsLinesOnStandardOutput",
-     [](Installation& i) {
-       i.Release("r2", "print=second exit=3");
-       i.Release("r1", "print=fourth");
-       fs::remove("inst/log");
-     },
-     "",
-     0,
-     {},
-     {Received("r2"), Received("r1")},
-     {kStart, Running("r2"), "| second", Failed(3), Running("r1"),
-      "| fourth", kSuccess, kClose}},
-    {"ConfigWithDoubleQuoteIsRefused",
-     [](Installation& i) {
-       i.Release("r1");
-       WriteFile("inst/flags", "-config=a\" & echo x > pwned & \"\n");
-     },
-     "-flagfile=flags",
-     1,
-     {},
-     {},
-     {},
-     "must not contain a double quote"},
-    {"ConfigWithLineFeedIsRefused",
-     [](Installation& i) {
-       i.Release("r1");
-       static char env[] = "FLAGS_config=a\nexit 0";
-       putenv(env);
-     },
-     "-fromenv=config",
-     1,
-     {},
-     {},
-     {},
-     "must not contain a double quote"},
-    {"UnknownFlagRunsNothing",
-     [](Installation& i) { i.Release("r1"); },
-     "-no_such_flag",
-     1,
-     {},
-     {},
-     {},
-     "no_such_flag"},
-    {"MissingFlagFileRunsNothing",
-     [](Installation& i) { i.Release("r1"); },
-     "-flagfile=missing.flags",
-     1,
-     {},
-     {},
-     {},
-     "missing.flags"},
-};
-
 INSTANTIATE_TEST_SUITE_P(
-    Cases, SupervisionTest, testing::ValuesIn(kCases),
+    Cases, AgentTest, testing::ValuesIn(AllCases()),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 // help and version print and exit through the flags library: nothing runs,
