@@ -34,6 +34,30 @@ TEST_F(FileTest, ListsEntriesMatchingTheWildcardWithoutRegardToCase) {
             (std::vector<std::string>{"R2", "r1"}));
 }
 
+TEST_F(FileTest, WildcardsAreWindowsWildcards) {
+  for (const char* name : {"r1", "R22", "r1a1", "x1", "[r]1", "r"}) {
+    fs::create_directories(std::string("d/") + name);
+  }
+  const struct {
+    const char* pattern;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"r*", {"R22", "r", "r1", "r1a1"}},
+      {"R?", {"r1"}},
+      {"*1", {"[r]1", "r1", "r1a1", "x1"}},
+      {"r*1", {"r1", "r1a1"}},
+      {"r*a*", {"r1a1"}},
+      {"[r]*", {"[r]1"}},  // brackets are plain characters
+      {"r1a1", {"r1a1"}},
+      {"q*", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Names(ListDirectory(Native(std::string("d/") + c.pattern))),
+              c.names)
+        << c.pattern;
+  }
+}
+
 TEST_F(FileTest, MarksDirectoriesOnly) {
   fs::create_directories("bin/r1");
   WriteFile("bin/r2", "");

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native build, the 64-bit Windows
-# build under Wine, and the checks of the shipping 32-bit exe (which cannot
-# run here: wine32 is not installable).
+# Builds everything and runs every test: the native build, the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run, the
+# 64-bit Windows build under Wine, and the checks of the shipping 32-bit exe
+# (which cannot run here: wine32 is not installable).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows
+bash scripts/deps.sh native windows fuzz
 
 build_preset native
 ctest --preset native
+build_preset asan
+ctest --preset asan
+build_preset fuzz
+ctest --preset fuzz
 
 build_mingw_gflags x86_64-w64-mingw32 i686-w64-mingw32
 build_preset win64
