@@ -65,8 +65,10 @@ TEST_F(LogTest, WithoutTheDirectoryLinesGoToStandardOutputAndNothingIsMade) {
   Log("closing vt-agent.");
   CloseLog();
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\(vt-agent\.exe\) starting vt-agent\.)")));
-  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\(vt-agent\.exe\) closing vt-agent\.)")));
+  EXPECT_TRUE(std::regex_search(
+      out, std::regex(R"(\(vt-agent\.exe\) starting vt-agent\.)")));
+  EXPECT_TRUE(std::regex_search(
+      out, std::regex(R"(\(vt-agent\.exe\) closing vt-agent\.)")));
   EXPECT_FALSE(fs::exists("log"));
 }
 

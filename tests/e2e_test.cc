@@ -67,7 +67,8 @@ class Installation : public ScratchDirTest {
     const std::string agent = prefix_ + Native("./vt-agent.exe") + " " + args;
     Outcome outcome;
     if (pipe_) {
-      RunCommandLine("{ " + agent + " 2> ../stderr.txt; echo $? > ../status; }"
+      RunCommandLine("{ " + agent +
+                     " 2> ../stderr.txt; echo $? > ../status; }"
                      " | cat > ../stdout.txt");
       outcome.status = std::stoi("0" + ReadFile("../status"));
     } else {
@@ -252,8 +253,8 @@ std::vector<Case> SupervisionCases() {
        },
        "",
        1,
-       {kStart, Running("r2"), Failed(128 + 9), Running("r1"),
-        Failed(128 + 15), kNone, kClose},
+       {kStart, Running("r2"), Failed(128 + 9), Running("r1"), Failed(128 + 15),
+        kNone, kClose},
        {Received("r2"), Received("r1")},
        {},
        kAnything,
@@ -284,8 +285,8 @@ std::vector<Case> SupervisionCases() {
                   "exit=0"),
        "",
        0,
-       {kStart, Running("r1"), kUpdated, Running("r2"), kUpdated,
-        Running("r3"), kUpdated, Running("r4"), kSuccess, kClose},
+       {kStart, Running("r1"), kUpdated, Running("r2"), kUpdated, Running("r3"),
+        kUpdated, Running("r4"), kSuccess, kClose},
        {Received("r1"), Received("r2"), Received("r3"), Received("r4")}},
       {"ReleaseRemovedBetweenScansIsNotRun",
        [](Installation& i) {
@@ -410,8 +411,8 @@ std::vector<Case> SupervisionCases() {
        [](Installation& i) {
          i.Release("r1");
          i.RunUnprivileged();
-         fs::permissions("inst/log", fs::perms::owner_read |
-                                         fs::perms::owner_exec);
+         fs::permissions("inst/log",
+                         fs::perms::owner_read | fs::perms::owner_exec);
        },
        "",
        0,
@@ -490,8 +491,8 @@ std::vector<Case> SupervisionCases() {
        0,
        {},
        {Received("r2"), Received("r1")},
-       {kStart, Running("r2"), "| second", Failed(3), Running("r1"),
-        "| fourth", kSuccess, kClose}},
+       {kStart, Running("r2"), "| second", Failed(3), Running("r1"), "| fourth",
+        kSuccess, kClose}},
       {"WorkerOutputFollowsTheAgentsLinesInAPipe",
        [](Installation& i) {
          i.Release("r2", "print=second exit=3");
@@ -503,8 +504,8 @@ std::vector<Case> SupervisionCases() {
        0,
        {},
        {Received("r2"), Received("r1")},
-       {kStart, Running("r2"), "| second", Failed(3), Running("r1"),
-        "| fourth", kSuccess, kClose},
+       {kStart, Running("r2"), "| second", Failed(3), Running("r1"), "| fourth",
+        kSuccess, kClose},
        "",
        kPosixOnly},
 
@@ -551,18 +552,17 @@ std::vector<Case> ReleaseNameCases() {
   std::vector<Case> cases;
   for (const Name& n : names) {
     std::string name = n.name;
-    cases.push_back(
-        {std::string("ReleaseName") + n.label,
-         [name](Installation& i) { i.Release(name); },
-         "",
-         n.runs ? 0 : 1,
-         n.runs ? Messages{kStart, Running(name), kSuccess, kClose}
-                : Messages{kStart, Running(name), Failed(kNotFound), kNone,
-                           kClose},
-         n.runs ? Messages{Received(name)} : Messages{},
-         {},
-         n.runs ? "" : kAnything,
-         n.platforms});
+    cases.push_back({std::string("ReleaseName") + n.label,
+                     [name](Installation& i) { i.Release(name); },
+                     "",
+                     n.runs ? 0 : 1,
+                     n.runs ? Messages{kStart, Running(name), kSuccess, kClose}
+                            : Messages{kStart, Running(name), Failed(kNotFound),
+                                       kNone, kClose},
+                     n.runs ? Messages{Received(name)} : Messages{},
+                     {},
+                     n.runs ? "" : kAnything,
+                     n.platforms});
   }
   return cases;
 }
@@ -696,9 +696,10 @@ TEST_P(AgentTest, Runs) {
   EXPECT_FALSE(fs::exists("inst/pwned"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AgentTest, testing::ValuesIn(AllCases()),
-    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, AgentTest, testing::ValuesIn(AllCases()),
+                         [](const testing::TestParamInfo<Case>& info) {
+                           return info.param.name;
+                         });
 
 // help and version print and exit through the flags library: nothing runs,
 // nothing is logged.

@@ -15,8 +15,7 @@ void ScratchDirTest::SetUp() {
   std::string name = std::string(info->test_suite_name()) + "." + info->name();
   std::replace_if(
       name.begin(), name.end(),
-      [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
-      '_');
+      [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
   dir_ = fs::temp_directory_path() / "vt-agent-tests" / name;
   fs::remove_all(dir_);
   fs::create_directories(dir_);

@@ -46,7 +46,8 @@ void WriteLines(const fs::path& path, const std::vector<std::string>& lines,
 std::string NextRelease(const std::string& name) {
   std::size_t digits = name.find_last_not_of("0123456789") + 1;
   std::string number = name.substr(digits);
-  std::string next = std::to_string(number.empty() ? 1 : std::stoll(number) + 1);
+  std::string next =
+      std::to_string(number.empty() ? 1 : std::stoll(number) + 1);
   if (next.size() < number.size()) {
     next.insert(0, number.size() - next.size(), '0');
   }
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
     } else if (verb == "log") {
       std::ofstream("log/vt-agent.log", std::ios::app) << arg << '\n';
     } else if (verb == "install") {
-      const fs::path target = bin / (arg == "+" ? NextRelease(release.filename().string()) : arg);
+      const fs::path target =
+          bin / (arg == "+" ? NextRelease(release.filename().string()) : arg);
       fs::create_directories(target);
       fs::copy_file(self, target / "worker.exe",
                     fs::copy_options::overwrite_existing);
