@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include "common/file.h"
@@ -15,10 +14,37 @@ bool IsDirectoryPath(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The Windows wildcard: * matches any run of bytes, ? any one byte, and
+// letters match without regard to case. There are no character classes and
+// no escapes.
+bool WildcardMatch(const char* pattern, const char* name) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  const char* star = nullptr;  // the last * seen, to retry after
+  const char* retry = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      retry = name;
+    } else if (*pattern != '\0' &&
+               (*pattern == '?' || fold(*pattern) == fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      // Let the last * take one byte more.
+      pattern = star + 1;
+      name = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
 }  // namespace
 
-std::vector<FileRecord> ListDirectory(const std::string& pattern) {
-  std::vector<FileRecord> records;
+FileRecords ListDirectory(const std::string& pattern) {
+  FileRecords records;
   std::string::size_type slash = pattern.rfind('/');
   std::string dir =
       slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
@@ -30,10 +56,7 @@ std::vector<FileRecord> ListDirectory(const std::string& pattern) {
   // A read error ends the listing as the end of the directory does: what was
   // found stands.
   while (const struct dirent* entry = readdir(stream)) {
-    // Windows wildcards ignore case.
-    if (fnmatch(name_pattern.c_str(), entry->d_name, FNM_CASEFOLD | FNM_NOESCAPE) != 0) {
-      continue;
-    }
+    if (!WildcardMatch(name_pattern.c_str(), entry->d_name)) continue;
     FileRecord record;
     record.cFileName = entry->d_name;
     bool is_directory = entry->d_type == DT_DIR;

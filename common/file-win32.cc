@@ -2,8 +2,8 @@
 
 const char kPathSeparator = '\\';
 
-std::vector<FileRecord> ListDirectory(const std::string& pattern) {
-  std::vector<FileRecord> records;
+FileRecords ListDirectory(const std::string& pattern) {
+  FileRecords records;
   WIN32_FIND_DATAA record;
   HANDLE search = FindFirstFileA(pattern.c_str(), &record);
   if (search == INVALID_HANDLE_VALUE) return records;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-std::vector<FileRecord> ListSubdirectories(const std::string& pattern) {
-  std::vector<FileRecord> records = ListDirectory(pattern);
+FileRecords ListSubdirectories(const std::string& pattern) {
+  FileRecords records = ListDirectory(pattern);
   // Filtered in place: with 100,000 releases a second list would double the
   // agent's peak memory.
   records.erase(std::remove_if(records.begin(), records.end(),

@@ -11,7 +11,7 @@ namespace {
 
 using FileTest = ScratchDirTest;
 
-std::vector<std::string> Names(const std::vector<FileRecord>& records) {
+std::vector<std::string> Names(const FileRecords& records) {
   std::vector<std::string> names;
   for (const FileRecord& record : records) names.push_back(record.cFileName);
   std::sort(names.begin(), names.end());
@@ -61,11 +61,12 @@ TEST_F(FileTest, WildcardsAreWindowsWildcards) {
 TEST_F(FileTest, MarksDirectoriesOnly) {
   fs::create_directories("bin/r1");
   WriteFile("bin/r2", "");
-  std::vector<FileRecord> records = ListDirectory(Native("bin/r*"));
+  FileRecords records = ListDirectory(Native("bin/r*"));
   ASSERT_EQ(records.size(), 2u);
   for (const FileRecord& record : records) {
     bool is_dir = (record.dwFileAttributes & kFileAttributeDirectory) != 0;
-    EXPECT_EQ(is_dir, std::string(record.cFileName) == "r1") << record.cFileName;
+    EXPECT_EQ(is_dir, std::string(record.cFileName) == "r1")
+        << record.cFileName;
   }
 }
 

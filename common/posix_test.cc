@@ -23,8 +23,8 @@ TEST(PosixProcessTest, DecodesSignalsAndFailuresAsShellsDo) {
 
 TEST_F(PosixTest, EscapedValuesReachTheProgramLiterally) {
   const std::string values[] = {
-      "config.txt", "my config.txt", "$HOME", "`id`", "$(id)", "a\\b",
-      "trailing\\",  "\\$x",         "%PATH%", "a;b&c|d", "caf\xc3\xa9", "",
+      "config.txt", "my config.txt", "$HOME",  "`id`",    "$(id)",       "a\\b",
+      "trailing\\", "\\$x",          "%PATH%", "a;b&c|d", "caf\xc3\xa9", "",
       "'single'"};
   for (const std::string& value : values) {
     std::string command =
@@ -41,7 +41,7 @@ TEST_F(PosixTest, SymbolicLinksToDirectoriesCountAsDirectories) {
   fs::create_directory_symlink("../real/r0", "bin/r1");  // to a directory
   fs::create_symlink("file", "bin/r2");                  // to a file
   fs::create_symlink("missing", "bin/r3");               // dangling
-  std::vector<FileRecord> dirs = ListSubdirectories("bin/r*");
+  FileRecords dirs = ListSubdirectories("bin/r*");
   ASSERT_EQ(dirs.size(), 1u);
   EXPECT_EQ(dirs[0].cFileName, "r1");
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs and lacks.
-# usage: scripts/deps.sh native|windows ...
+# usage: scripts/deps.sh native|windows|fuzz|bench ...
 set -euo pipefail
 
 packages=()
@@ -10,6 +10,8 @@ for set in "$@"; do
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64
                         binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
                         wine wine64 dpkg-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    bench) packages+=(libbenchmark-dev) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done
