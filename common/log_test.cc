@@ -13,8 +13,6 @@ namespace {
 
 using LogTest = ScratchDirTest;
 
-// Lines end with CR LF where files are written in Windows text mode.
-const std::string kLineEnd = kPathSeparator == '\\' ? "\r\n" : "\n";
 const std::string kLogFile = Native("log/vt-agent.log");
 const std::string kLogDir = Native("log/");
 
@@ -34,7 +32,7 @@ TEST(FormatLogLineTest, IsTimeNameAndMessageWithNothingBetween) {
 
 TEST_F(LogTest, AppendsTimestampedLinesAcrossOpenPeriods) {
   fs::create_directories("log");
-  WriteFile(kLogFile, "earlier line" + kLineEnd);
+  WriteFile(kLogFile, "earlier line" + TextLineEnd());
 
   OpenLog("vt-agent.exe", kLogDir);
   Log("starting vt-agent.");
@@ -42,7 +40,7 @@ TEST_F(LogTest, AppendsTimestampedLinesAcrossOpenPeriods) {
   EXPECT_NE(ReadFile(kLogFile).find("starting"), std::string::npos);
   CloseLog();
   std::FILE* other = std::fopen(kLogFile.c_str(), "ab");
-  std::fputs(("from elsewhere" + kLineEnd).c_str(), other);
+  std::fputs(("from elsewhere" + TextLineEnd()).c_str(), other);
   std::fclose(other);
   OpenLog("vt-agent.exe", kLogDir);
   Log("closing vt-agent.");
@@ -51,10 +49,10 @@ TEST_F(LogTest, AppendsTimestampedLinesAcrossOpenPeriods) {
   const std::string stamp = R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)";
   EXPECT_TRUE(std::regex_match(
       ReadFile(kLogFile),
-      std::regex("earlier line" + kLineEnd + stamp +
-                 R"(\(vt-agent\.exe\) starting vt-agent\.)" + kLineEnd +
-                 "from elsewhere" + kLineEnd + stamp +
-                 R"(\(vt-agent\.exe\) closing vt-agent\.)" + kLineEnd)))
+      std::regex("earlier line" + TextLineEnd() + stamp +
+                 R"(\(vt-agent\.exe\) starting vt-agent\.)" + TextLineEnd() +
+                 "from elsewhere" + TextLineEnd() + stamp +
+                 R"(\(vt-agent\.exe\) closing vt-agent\.)" + TextLineEnd())))
       << ReadFile(kLogFile);
 }
 

@@ -117,10 +117,8 @@ debsrc_stanzas() {
 fetch_source() {
   [ -f "$srcdir/.fetched" ] && [ -f "$srcdir/CMakeLists.txt" ] && return 0
   rm -rf "$srcdir"
-  # Fresh images may have empty package lists, hence the update retry.
   command -v dpkg-source >/dev/null ||
-    { apt-get install -y dpkg-dev || { apt-get update && apt-get install -y dpkg-dev; }; } \
-      >>"$log" 2>&1 || fail "dpkg-dev missing and could not be installed"
+    fail "dpkg-source not found; scripts/deps.sh windows installs dpkg-dev"
   local codename apt=$cache/apt
   # shellcheck source=/dev/null
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")

@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const bool kWindows = kPathSeparator == '\\';
-// Log lines, in the file or on standard output, end as text lines do.
-const std::string kLineEnd = kWindows ? "\r\n" : "\n";
 
 struct Outcome {
   int status = -1;
@@ -97,7 +95,7 @@ std::vector<std::string> MessagesOf(const std::string& text) {
   std::vector<std::string> messages;
   std::string::size_type start = 0;
   while (start < text.size()) {
-    std::string::size_type end = text.find(kLineEnd, start);
+    std::string::size_type end = text.find(TextLineEnd(), start);
     if (end == std::string::npos) {
       messages.push_back("unterminated: " + text.substr(start));
       break;
@@ -105,7 +103,7 @@ std::vector<std::string> MessagesOf(const std::string& text) {
     std::string one = text.substr(start, end - start);
     bool ours = std::regex_match(one.substr(0, kPrefixSize), prefix);
     messages.push_back(ours ? one.substr(kPrefixSize) : "| " + one);
-    start = end + kLineEnd.size();
+    start = end + TextLineEnd().size();
   }
   return messages;
 }
@@ -161,25 +159,18 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// A single release r1 that succeeds, run with `args`.
+// A single release r1 with the given plan (by default: it succeeds).
 std::function<void(Installation&)> OneRelease(const std::string& plan = "") {
   return [plan](Installation& i) { i.Release("r1", plan); };
-}
-
-// The log holds `prefill` and then lines of the sizes of `messages`.
-std::size_t LogSize(const std::string& prefill,
-                    std::initializer_list<const char*> messages) {
-  std::size_t size = prefill.size();
-  for (const char* message : messages) {
-    size += FormatLogLine(std::tm{}, "vt-agent.exe", message).size();
-  }
-  return size;
 }
 
 // Sorts above every r000000..r099999.
 const char kNewest[] = "r100000";
 
-const std::string kFill = std::string(512 - LogSize("\n", {kStart}), 'x');
+// A line that, with its line feed and the agent's first line, fills one
+// 512-byte block exactly.
+const std::string kFill = std::string(
+    512 - 1 - FormatLogLine(std::tm{}, "vt-agent.exe", kStart).size(), 'x');
 
 std::vector<Case> SupervisionCases() {
   return {
@@ -424,7 +415,7 @@ std::vector<Case> SupervisionCases() {
       {"LogFileReadOnly",
        [](Installation& i) {
          i.Release("r1");
-         WriteFile("inst/log/vt-agent.log", "old line" + kLineEnd);
+         WriteFile("inst/log/vt-agent.log", "old line" + TextLineEnd());
          i.RunUnprivileged();
          fs::permissions("inst/log/vt-agent.log", fs::perms::owner_read);
        },
@@ -474,7 +465,7 @@ std::vector<Case> SupervisionCases() {
       {"LogIsAppendedAndKeepsWhatTheWorkerWrote",
        [](Installation& i) {
          i.Release("r1", "log=worker-was-here");
-         WriteFile("inst/log/vt-agent.log", "old line" + kLineEnd);
+         WriteFile("inst/log/vt-agent.log", "old line" + TextLineEnd());
        },
        "",
        0,

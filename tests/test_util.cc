@@ -28,6 +28,8 @@ void ScratchDirTest::TearDown() {
   if (!HasFailure()) fs::remove_all(dir_, ignored);
 }
 
+std::string TextLineEnd() { return kPathSeparator == '\\' ? "\r\n" : "\n"; }
+
 std::string Native(std::string path) {
   std::replace(path.begin(), path.end(), '/', kPathSeparator);
   return path;

@@ -22,6 +22,9 @@ class ScratchDirTest : public ::testing::Test {
   std::filesystem::path previous_;
 };
 
+// How lines end in files written in text mode: CR LF on Windows.
+std::string TextLineEnd();
+
 // `path` with every '/' replaced by the platform's separator.
 std::string Native(std::string path);
 
