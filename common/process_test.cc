@@ -7,7 +7,8 @@ namespace {
 // `exit N` means the same to sh and cmd.exe.
 TEST(RunCommandLineTest, ReturnsTheInterpretersExitStatus) {
   for (int status : {0, 1, 2, 3, 42, 255}) {
-    EXPECT_EQ(RunCommandLine("exit " + std::to_string(status)), status);
+    EXPECT_EQ(RunCommandLineExpecting("exit " + std::to_string(status), status),
+              status);
   }
 }
 

@@ -5,9 +5,9 @@
 namespace {
 
 TEST(Win32ProcessTest, StatusesStandAsCmdReturnsThem) {
-  EXPECT_EQ(RunCommandLine("exit -1"), -1);
-  EXPECT_EQ(RunCommandLine("exit 256"), 256);
-  EXPECT_EQ(RunCommandLine("no-such-command-here 2>NUL"), 9009);
+  EXPECT_EQ(RunCommandLineExpecting("exit -1", -1), -1);
+  EXPECT_EQ(RunCommandLineExpecting("exit 256", 256), 256);
+  EXPECT_EQ(RunCommandLineExpecting("no-such-command-here 2>NUL", 9009), 9009);
 }
 
 TEST(Win32ProcessTest, ValuesPassUnescaped) {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "common/file.h"
+#include "common/process.h"
 
 namespace fs = std::filesystem;
 
@@ -33,6 +35,24 @@ std::string TextLineEnd() { return kPathSeparator == '\\' ? "\r\n" : "\n"; }
 std::string Native(std::string path) {
   std::replace(path.begin(), path.end(), '/', kPathSeparator);
   return path;
+}
+
+bool StartFailed(int status) {
+  return kPathSeparator == '\\' && (status == -1 || status == 9009);
+}
+
+void NoteRetry(const std::string& what) {
+  std::cerr << "start failed, running again: " << what << std::endl;
+}
+
+int RunCommandLineExpecting(const std::string& command_line, int expected) {
+  int status = RunCommandLine(command_line);
+  for (int retry = 0; retry < 2 && status != expected && StartFailed(status);
+       ++retry) {
+    NoteRetry(command_line);
+    status = RunCommandLine(command_line);
+  }
+  return status;
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {

@@ -28,6 +28,21 @@ std::string TextLineEnd();
 // `path` with every '/' replaced by the platform's separator.
 std::string Native(std::string path);
 
+// Whether `status` may mean that the interpreter or the program it runs
+// never started. Wine's CreateProcess now and then fails with an internal
+// error, about once in a thousand starts here and in a plain batch loop too:
+// cmd then says it cannot recognize the command (9009), and system() returns
+// -1. Never on POSIX.
+bool StartFailed(int status);
+
+// Says on standard error that `what` runs again after a failed start, so
+// that a run shows how often it happened.
+void NoteRetry(const std::string& what);
+
+// RunCommandLine, tried up to three times while it returns a status that
+// StartFailed and that is not `expected`.
+int RunCommandLineExpecting(const std::string& command_line, int expected);
+
 void WriteFile(const std::filesystem::path& path, const std::string& text);
 // The file's bytes, untranslated; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
