@@ -72,21 +72,20 @@ class Installation : public ScratchDirTest {
   // Runs the agent in the installation with `args` as the interpreter sees
   // them.
   Outcome Run(const std::string& args) {
-    const std::string agent = Native("./vt-agent.exe");
-    Outcome outcome = RunOnce(agent + " " + args);
+    Outcome outcome = RunOnce(args);
     // The agent never started (it exits 0 or 1), so nothing has changed:
     // start it again.
     for (int retry = 0; retry < 2 && StartFailed(outcome.status); ++retry) {
       NoteRetry(args);
-      outcome = RunOnce(agent + " " + args);
+      outcome = RunOnce(args);
     }
     return outcome;
   }
 
  private:
-  Outcome RunOnce(const std::string& command) {
+  Outcome RunOnce(const std::string& args) {
     fs::current_path("inst");
-    const std::string agent = prefix_ + command;
+    const std::string agent = prefix_ + Native("./vt-agent.exe") + " " + args;
     Outcome outcome;
     if (pipe_) {
       RunCommandLine("{ " + agent +
