@@ -72,14 +72,11 @@ class Installation : public ScratchDirTest {
   // Runs the agent in the installation with `args` as the interpreter sees
   // them.
   Outcome Run(const std::string& args) {
-    Outcome outcome = RunOnce(args);
     // The agent never started (it exits 0 or 1), so nothing has changed:
-    // start it again.
-    for (int retry = 0; retry < 2 && StartFailed(outcome.status); ++retry) {
-      NoteRetry(args);
-      outcome = RunOnce(args);
-    }
-    return outcome;
+    // it may start again in the same installation.
+    return RetryFailedStarts(
+        args, [&] { return RunOnce(args); },
+        [](const Outcome& outcome) { return StartFailed(outcome.status); });
   }
 
  private:
@@ -720,18 +717,18 @@ bool Matches(const Case& c, const Outcome& outcome) {
 
 TEST_P(AgentTest, Runs) {
   const Case& c = GetParam();
-  if (c.setup) c.setup(*this);
-  Outcome outcome = Run(c.args);
-  // A worker that Wine failed to start: the case runs again, in a new
+  // A worker that never started: the case runs again, in a new
   // installation.
-  for (int retry = 0;
-       retry < 2 && !Matches(c, outcome) && WorkerStartFailed(outcome);
-       ++retry) {
-    NoteRetry(c.name);
-    NewInstallation();
-    if (c.setup) c.setup(*this);
-    outcome = Run(c.args);
-  }
+  Outcome outcome = RetryFailedStarts(
+      c.name,
+      [&] {
+        NewInstallation();
+        if (c.setup) c.setup(*this);
+        return Run(c.args);
+      },
+      [&](const Outcome& result) {
+        return !Matches(c, result) && WorkerStartFailed(result);
+      });
   EXPECT_EQ(outcome.status, c.status);
   EXPECT_EQ(MessagesOf(outcome.log), c.log);
   EXPECT_EQ(Lines(outcome.received), c.received);

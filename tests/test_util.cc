@@ -46,13 +46,9 @@ void NoteRetry(const std::string& what) {
 }
 
 int RunCommandLineExpecting(const std::string& command_line, int expected) {
-  int status = RunCommandLine(command_line);
-  for (int retry = 0; retry < 2 && status != expected && StartFailed(status);
-       ++retry) {
-    NoteRetry(command_line);
-    status = RunCommandLine(command_line);
-  }
-  return status;
+  return RetryFailedStarts(
+      command_line, [&] { return RunCommandLine(command_line); },
+      [&](int status) { return status != expected && StartFailed(status); });
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {

@@ -35,12 +35,25 @@ std::string Native(std::string path);
 // -1. Never on POSIX.
 bool StartFailed(int status);
 
-// Says on standard error that `what` runs again after a failed start, so
-// that a run shows how often it happened.
+// Says on standard error that `what` runs again after a failed start.
 void NoteRetry(const std::string& what);
 
-// RunCommandLine, tried up to three times while it returns a status that
-// StartFailed and that is not `expected`.
+// Calls `attempt` up to three times, while `start_failed` says of its result
+// that something never started. Each new try is noted, so that a run shows
+// how often it happened.
+template <typename Attempt, typename Predicate>
+auto RetryFailedStarts(const std::string& what, Attempt attempt,
+                       Predicate start_failed) {
+  auto result = attempt();
+  for (int retry = 0; retry < 2 && start_failed(result); ++retry) {
+    NoteRetry(what);
+    result = attempt();
+  }
+  return result;
+}
+
+// RunCommandLine, tried again while it returns a status that StartFailed and
+// that is not `expected`.
 int RunCommandLineExpecting(const std::string& command_line, int expected);
 
 void WriteFile(const std::filesystem::path& path, const std::string& text);
