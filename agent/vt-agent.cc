@@ -14,16 +14,38 @@
 
 namespace {
 
+// cmd.exe refuses a command line of more than 8191 characters, its own "/c "
+// and quotes included, and says so with status 1, which would read as
+// "updated binaries": the agent would run the same command again forever.
+// Through system() that happens from a command string of 8161 characters on.
+constexpr std::size_t kMaxCommandLine = 8160;
+// The longest release name a directory can have.
+constexpr std::size_t kMaxReleaseName = 255;
+// The worker command line less the value: bin\NAME\worker.exe -config="".
+constexpr std::size_t kMaxConfig = kMaxCommandLine - (sizeof "bin\\" - 1) -
+                                   kMaxReleaseName -
+                                   (sizeof "\\worker.exe -config=\"\"" - 1);
+
 // A double quote would end the quoted value early and a line break would end
 // the command, handing the rest to the interpreter; neither can stand in a
-// Windows path anyway.
+// Windows path anyway. The same bounds hold on every platform, so that a
+// value means the same everywhere.
 bool ValidateConfig(const char* flag, const std::string& value) {
-  if (value.find_first_of("\"\r\n") == std::string::npos) return true;
-  std::fprintf(stderr,
-               "%s: -%s must not contain a double quote, a carriage return or "
-               "a line feed\n",
-               kProgramName, flag);
-  return false;
+  if (value.find_first_of("\"\r\n") != std::string::npos) {
+    std::fprintf(stderr,
+                 "%s: -%s must not contain a double quote, a carriage return "
+                 "or a line feed\n",
+                 kProgramName, flag);
+    return false;
+  }
+  if (value.size() > kMaxConfig) {
+    std::fprintf(stderr,
+                 "%s: -%s must not be longer than %zu bytes: the worker's "
+                 "command line would be too long for the interpreter\n",
+                 kProgramName, flag, kMaxConfig);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -127,6 +149,8 @@ int RunWorker(const std::string& path) {
 }
 
 int AgentMain(int argc, char** argv) {
+  // Output that nobody reads (help included) must not end the agent.
+  IgnoreBrokenPipes();
   gflags::SetUsageMessage(kUsage);
   // Help, version, flag files and bad flags are the library's; it exits by
   // itself for those. Arguments that are not flags are ignored.

@@ -10,5 +10,8 @@ int RunCommandLine(const std::string& command_line) {
   return std::system(command_line.c_str());
 }
 
+// A write to a closed pipe fails with an error on Windows anyway.
+void IgnoreBrokenPipes() {}
+
 // cmd.exe takes everything between double quotes as it stands.
 std::string EscapeInDoubleQuotes(const std::string& value) { return value; }

@@ -11,6 +11,11 @@
 // interpreter could not be run.
 int RunCommandLine(const std::string& command_line);
 
+// Makes a write to a pipe that nobody reads fail with an error instead of
+// ending the process (POSIX's SIGPIPE), for the rest of the run. The programs
+// that RunCommandLine starts still begin with the default behaviour.
+void IgnoreBrokenPipes();
+
 // `value` made safe to stand between double quotes on the interpreter's
 // command line, so that it reaches the program literally.
 std::string EscapeInDoubleQuotes(const std::string& value);
