@@ -2,17 +2,11 @@
 #include <sys/stat.h>
 
 #include "common/file.h"
+#include "entry_type.h"
 
 const char kPathSeparator = '/';
 
 namespace {
-
-// Whether `path` names a directory, following symbolic links as the Windows
-// search follows junctions.
-bool IsDirectoryPath(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // The Windows wildcard: * matches any run of bytes, ? any one byte, and
 // letters match without regard to case. There are no character classes and
@@ -43,6 +37,14 @@ bool WildcardMatch(const char* pattern, const char* name) {
 
 }  // namespace
 
+bool IsDirectoryEntry(const std::string& dir, const std::string& name,
+                      unsigned char type) {
+  if (type != DT_UNKNOWN && type != DT_LNK) return type == DT_DIR;
+  // Where readdir does not tell, or for a link to follow: stat follows links.
+  struct stat info;
+  return stat((dir + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 FileRecords ListDirectory(const std::string& pattern) {
   FileRecords records;
   std::string::size_type slash = pattern.rfind('/');
@@ -59,12 +61,10 @@ FileRecords ListDirectory(const std::string& pattern) {
     if (!WildcardMatch(name_pattern.c_str(), entry->d_name)) continue;
     FileRecord record;
     record.cFileName = entry->d_name;
-    bool is_directory = entry->d_type == DT_DIR;
-    // stat only where readdir does not tell, or for a link to follow.
-    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-      is_directory = IsDirectoryPath(dir + entry->d_name);
-    }
-    record.dwFileAttributes = is_directory ? kFileAttributeDirectory : 0;
+    record.dwFileAttributes =
+        IsDirectoryEntry(dir, record.cFileName, entry->d_type)
+            ? kFileAttributeDirectory
+            : 0;
     records.push_back(std::move(record));
   }
   closedir(stream);

@@ -1,10 +1,15 @@
 // What only the POSIX port has: signals, symbolic links, sh's quoting.
+#include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "common/file.h"
+#include "common/log.h"
 #include "common/process.h"
+#include "entry_type.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -44,6 +49,55 @@ TEST_F(PosixTest, SymbolicLinksToDirectoriesCountAsDirectories) {
   FileRecords dirs = ListSubdirectories("bin/r*");
   ASSERT_EQ(dirs.size(), 1u);
   EXPECT_EQ(dirs[0].cFileName, "r1");
+}
+
+// A line that fails part way (the disk filled) goes to standard output whole.
+// Nothing of it may stay behind to reach the file later, once there is room
+// again: the file would get the line's start twice.
+TEST_F(PosixTest, ALineThatFailsPartWayIsNotWrittenAgainOnceThereIsRoom) {
+  fs::create_directories("log");
+  WriteFile("log/vt-agent.log", std::string(500, 'x'));
+  struct rlimit room;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &room), 0);
+  struct rlimit full = room;
+  full.rlim_cur = 512;  // room for 12 bytes of the line
+  void (*on_limit)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  testing::internal::CaptureStdout();  // written once there is room again
+  OpenLog("vt-agent.exe", "log");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  Log("starting vt-agent.");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &room), 0);
+  CloseLog();
+  std::signal(SIGXFSZ, on_limit);
+  EXPECT_EQ(ReadFile("log/vt-agent.log").size(), 512u);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "(vt-agent.exe) starting vt-agent.\n"),
+            std::string::npos);
+}
+
+// Some filesystems (XFS without ftype, some network and FUSE ones) report
+// every type as unknown; their releases must not vanish.
+TEST_F(PosixTest, EntryTypesThatReaddirDoesNotTellAreLookedUp) {
+  fs::create_directories("d/dir");
+  WriteFile("d/file", "");
+  fs::create_directory_symlink("dir", "d/to-dir");
+  fs::create_symlink("file", "d/to-file");
+  const struct {
+    const char* name;
+    unsigned char type;
+    bool directory;
+  } cases[] = {
+      {"dir", DT_DIR, true},          {"file", DT_REG, false},
+      {"dir", DT_UNKNOWN, true},      {"file", DT_UNKNOWN, false},
+      {"missing", DT_UNKNOWN, false}, {"to-dir", DT_LNK, true},
+      {"to-file", DT_LNK, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsDirectoryEntry("d/", c.name, c.type), c.directory)
+        << c.name << " of type " << int{c.type};
+  }
+  fs::current_path("d");
+  EXPECT_TRUE(IsDirectoryEntry("", "dir", DT_UNKNOWN));
 }
 
 }  // namespace
