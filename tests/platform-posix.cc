@@ -1,6 +1,9 @@
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "common/process.h"
 #include "tests/platform.h"
@@ -21,4 +24,38 @@ std::string Unprivileged(const std::string& dir) {
   if (geteuid() != 0) return "";
   RunCommandLine("chown -R 65534:65534 " + QuoteArgument(dir));
   return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+}
+
+int RunRedirected(const std::string& command_line, const std::string& out,
+                  const std::string& err) {
+  return RunCommandLine(command_line + " > " + QuoteArgument(out) + " 2> " +
+                        QuoteArgument(err));
+}
+
+bool IsOpenInAnyProcess(const std::string& path) {
+  struct stat file;
+  if (stat(path.c_str(), &file) != 0) return false;
+  // /proc/PID/fd/N leads to each open file of each process that we may look
+  // at; stat follows the link. Processes come and go meanwhile.
+  auto names = [](const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* stream = opendir(dir.c_str())) {
+      while (const struct dirent* entry = readdir(stream)) {
+        names.push_back(entry->d_name);
+      }
+      closedir(stream);
+    }
+    return names;
+  };
+  for (const std::string& pid : names("/proc")) {
+    const std::string fds = "/proc/" + pid + "/fd/";
+    for (const std::string& fd : names(fds)) {
+      struct stat open;
+      if (stat((fds + fd).c_str(), &open) == 0 && open.st_dev == file.st_dev &&
+          open.st_ino == file.st_ino) {
+        return true;
+      }
+    }
+  }
+  return false;
 }

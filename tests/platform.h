@@ -17,4 +17,17 @@ void SetEnvironment(const std::string& name, const std::string& value);
 // run with privileges.
 std::string Unprivileged(const std::string& dir);
 
+// Runs `command_line` (a program and its arguments, quoted as for the
+// interpreter; on POSIX any shell command) with standard output and error
+// going to the files `out` and `err`; returns its exit status as
+// RunCommandLine does. On Windows the program is started directly, with
+// those files as its standard handles: a 64-bit cmd.exe under Wine hands a
+// 32-bit program its own C runtime's handle table, which the 32-bit runtime
+// misreads, sending standard error to standard output.
+int RunRedirected(const std::string& command_line, const std::string& out,
+                  const std::string& err);
+
+// Whether some process has the file at `path` open.
+bool IsOpenInAnyProcess(const std::string& path);
+
 #endif  // VT_TESTS_PLATFORM_H_

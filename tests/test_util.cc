@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
 
 #include "common/file.h"
@@ -18,9 +19,14 @@ void ScratchDirTest::SetUp() {
   std::replace_if(
       name.begin(), name.end(),
       [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-  dir_ = fs::temp_directory_path() / "vt-agent-tests" / name;
-  fs::remove_all(dir_);
-  fs::create_directories(dir_);
+  // A name no other run has taken: runs at once on one machine must not
+  // share directories.
+  const fs::path root = fs::temp_directory_path() / "vt-agent-tests";
+  fs::create_directories(root);
+  for (unsigned n = std::random_device()();; ++n) {
+    dir_ = root / (name + "." + std::to_string(n % 1000000));
+    if (fs::create_directory(dir_)) break;
+  }
   fs::current_path(dir_);
 }
 

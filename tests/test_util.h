@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// A fresh directory, made the working directory while the test runs and
-// removed afterwards.
+// A fresh directory of this run's own, made the working directory while the
+// test runs and removed afterwards unless the test failed.
 class ScratchDirTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -7,6 +7,10 @@
 // exits 0. A line holds actions separated by blanks, done in order:
 //   print=TEXT     writes TEXT and a line feed to standard output
 //   log=TEXT       appends TEXT and a line feed to log/vt-agent.log
+//   rotate=NAME    renames log/vt-agent.log to log/NAME, as log rotation does
+//   if-log-open=N  exits with status N if any process has log/vt-agent.log
+//                  open
+//   mkdir=PATH     makes the directory PATH (relative to the working one)
 //   install=NAME   installs a release bin/NAME: a copy of this worker with
 //                  the plan lines still unused; "+" names the release after
 //                  this one (r07 -> r08, zero padding kept)
@@ -22,9 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform.h"
+
 namespace fs = std::filesystem;
 
 namespace {
+
+const char kLog[] = "log/vt-agent.log";
 
 std::vector<std::string> ReadLines(const fs::path& path) {
   std::vector<std::string> lines;
@@ -82,7 +90,14 @@ int main(int argc, char** argv) {
     if (verb == "print") {
       std::cout << arg << std::endl;
     } else if (verb == "log") {
-      std::ofstream("log/vt-agent.log", std::ios::app) << arg << '\n';
+      std::ofstream(kLog, std::ios::app) << arg << '\n';
+    } else if (verb == "rotate") {
+      std::error_code failed;  // the log stays where it is
+      fs::rename(kLog, fs::path(kLog).parent_path() / arg, failed);
+    } else if (verb == "if-log-open") {
+      if (IsOpenInAnyProcess(kLog)) return std::atoi(arg.c_str());
+    } else if (verb == "mkdir") {
+      fs::create_directories(arg);
     } else if (verb == "install") {
       const fs::path target =
           bin / (arg == "+" ? NextRelease(release.filename().string()) : arg);
