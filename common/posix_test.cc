@@ -1,4 +1,5 @@
-// What only the POSIX port has: signals, symbolic links, sh's quoting.
+// What only the POSIX port has: signals, symbolic links, sh's quoting, entry
+// types and file size limits.
 #include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
