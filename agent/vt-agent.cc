@@ -132,11 +132,13 @@ std::string WorkerCommandLine(const std::string& path,
   return path + " -config=\"" + EscapeInDoubleQuotes(config) + "\"";
 }
 
-int RunWorker(const std::string& path) {
+int RunWorker(const std::string& path, int& interrupt) {
   const std::string command_line = WorkerCommandLine(path, FLAGS_config);
   Log("Running: " + command_line);
   CloseLog();  // the worker may write to or replace the log meanwhile
-  int status = RunCommandLine(command_line);
+  const CommandResult result = RunCommandLine(command_line);
+  const int status = result.status;
+  interrupt = result.interrupt;
   OpenLog(kProgramName, kLogDir);
   if (status == 0) {
     Log("worker.exe ran successfully.");
@@ -161,12 +163,15 @@ int AgentMain(int argc, char** argv) {
 
   bool success = false;
   bool restart = true;
+  int interrupt = 0;
   while (restart) {
     CandidateList candidates;
     FindWorkers(candidates);
     restart = false;
     for (const std::string& path : candidates) {
-      int status = RunWorker(path);
+      const int status = RunWorker(path, interrupt);
+      // Ctrl+C was meant for the agent too: no older release, no rescan.
+      if (interrupt != 0) break;
       if (status == 0) {
         success = true;
         break;
@@ -182,5 +187,8 @@ int AgentMain(int argc, char** argv) {
   if (!success) Log("error: no worker.exe binary ran successfully.");
   Log("closing vt-agent.");
   CloseLog();
+  // Ended as the worker was, so that the caller (a shell loop, say) knows
+  // that the run was interrupted rather than failed.
+  if (interrupt != 0) EndByInterrupt(interrupt);
   return success ? 0 : 1;
 }

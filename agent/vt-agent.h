@@ -35,11 +35,15 @@ std::string WorkerCommandLine(const std::string& path,
                               const std::string& config);
 
 // Runs one candidate with the current -config value, the log closed while it
-// runs; logs and returns its exit status.
-int RunWorker(const std::string& path);
+// runs; logs and returns its exit status. Sets `interrupt` to the
+// CommandResult's: nonzero when the user interrupted the worker and the agent
+// with it (Ctrl+C on POSIX), and the agent must stop.
+int RunWorker(const std::string& path, int& interrupt);
 
 // The whole program: parses the flags, supervises the workers, returns the
-// exit status (0 when a worker succeeded, 1 when none did).
+// exit status (0 when a worker succeeded, 1 when none did). After an
+// interrupted worker it writes the closing lines and ends by the same
+// signal instead of returning.
 int AgentMain(int argc, char** argv);
 
 #endif  // VT_AGENT_VT_AGENT_H_

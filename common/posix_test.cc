@@ -2,6 +2,7 @@
 // types and file size limits.
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -20,11 +21,58 @@ namespace {
 using PosixTest = ScratchDirTest;
 
 TEST(PosixProcessTest, DecodesSignalsAndFailuresAsShellsDo) {
-  EXPECT_EQ(RunCommandLine("kill -9 $$"), 128 + 9);
-  EXPECT_EQ(RunCommandLine("kill -TERM $$"), 128 + 15);
-  EXPECT_EQ(RunCommandLine("no-such-command-here 2>/dev/null"), 127);
-  // A status is eight bits: 256 is 0 by the time sh reports it.
-  EXPECT_EQ(RunCommandLine("exit 256"), 0);
+  // A run in the background may have started with SIGINT and SIGQUIT
+  // ignored, and system() hands the command what the caller has.
+  void (*on_int)(int) = std::signal(SIGINT, SIG_DFL);
+  void (*on_quit)(int) = std::signal(SIGQUIT, SIG_DFL);
+  const struct {
+    const char* command;
+    int status;
+    int interrupt;
+  } cases[] = {
+      {"kill -9 $$", 128 + 9, 0},
+      {"kill -TERM $$", 128 + 15, 0},
+      {"kill -SEGV $$", 128 + 11, 0},
+      // Only a death by one of the two signals that system() holds off the
+      // caller is an interruption; the number alone never is.
+      {"kill -INT $$", 128 + 2, SIGINT},
+      {"ulimit -c 0; kill -QUIT $$", 128 + 3, SIGQUIT},
+      {"exit 130", 130, 0},
+      {"exit 131", 131, 0},
+      {"no-such-command-here 2>/dev/null", 127, 0},
+      // A status is eight bits: 256 is 0 by the time sh reports it.
+      {"exit 256", 0, 0},
+  };
+  for (const auto& c : cases) {
+    const CommandResult result = RunCommandLine(c.command);
+    EXPECT_EQ(result.status, c.status) << c.command;
+    EXPECT_EQ(result.interrupt, c.interrupt) << c.command;
+  }
+  std::signal(SIGINT, on_int);
+  std::signal(SIGQUIT, on_quit);
+}
+
+// The agent's caller sees a death by the signal, not an exit status, and
+// even an agent that started with the signal ignored or blocked ends by it.
+TEST(PosixProcessTest, EndByInterruptEndsByTheSignal) {
+  for (int interrupt : {SIGINT, SIGQUIT}) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      const struct rlimit no_core = {0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
+      std::signal(interrupt, SIG_IGN);
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, interrupt);
+      sigprocmask(SIG_BLOCK, &blocked, nullptr);
+      EndByInterrupt(interrupt);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), interrupt);
+  }
 }
 
 TEST_F(PosixTest, EscapedValuesReachTheProgramLiterally) {
@@ -35,7 +83,7 @@ TEST_F(PosixTest, EscapedValuesReachTheProgramLiterally) {
   for (const std::string& value : values) {
     std::string command =
         "printf %s \"" + EscapeInDoubleQuotes(value) + "\" > out";
-    ASSERT_EQ(RunCommandLine(command), 0) << command;
+    ASSERT_EQ(RunCommandLine(command).status, 0) << command;
     EXPECT_EQ(ReadFile("out"), value) << command;
   }
 }

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -6,7 +7,7 @@
 
 #include "common/process.h"
 
-int RunCommandLine(const std::string& command_line) {
+CommandResult RunCommandLine(const std::string& command_line) {
   // Whatever the agent wrote to standard output must precede the child's own
   // output there.
   std::fflush(nullptr);
@@ -16,10 +17,30 @@ int RunCommandLine(const std::string& command_line) {
   void (*previous)(int) = std::signal(SIGPIPE, SIG_DFL);
   int status = std::system(command_line.c_str());
   std::signal(SIGPIPE, previous);
-  if (status == -1) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  if (status == -1) return {-1, 0};
+  if (WIFEXITED(status)) return {WEXITSTATUS(status), 0};
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    // Ctrl+C (or Ctrl+\) reaches the whole foreground process group, but
+    // system() ignores both signals in the caller while it waits: the
+    // command died and its caller, meant to stop too, did not.
+    const bool interrupted = signal == SIGINT || signal == SIGQUIT;
+    return {128 + signal, interrupted ? signal : 0};
+  }
+  return {-1, 0};
+}
+
+void EndByInterrupt(int interrupt) {
+  std::fflush(nullptr);
+  // The default action, whatever the agent inherited: a shell learns that
+  // its child was interrupted only from a death by the signal.
+  std::signal(interrupt, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, interrupt);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  std::raise(interrupt);
+  std::_Exit(128 + interrupt);  // not reached
 }
 
 void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }

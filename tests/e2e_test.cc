@@ -23,6 +23,7 @@ const bool kWindows = kPathSeparator == '\\';
 
 struct Outcome {
   int status = -1;
+  int signal = 0;  // the signal that ended the agent (POSIX), 0 if it exited
   std::string out;
   std::string err;
   std::string log;       // the log file, when it is a regular file
@@ -63,13 +64,18 @@ class Installation : public ScratchDirTest {
 
   // The agent and its workers run as an unprivileged user that owns the
   // installation (permissions mean nothing to root).
-  void RunUnprivileged() { prefix_ += Unprivileged("inst"); }
+  void RunUnprivileged() { wrapper_ += Unprivileged("inst"); }
 
   // No file the agent or a worker writes may grow past `blocks` 512-byte
   // blocks; a write beyond fails as on a full disk.
   void LimitFileSize(int blocks) {
-    prefix_ += "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+    shell_ += "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
   }
+
+  // The agent leads a process group of its own, as a job that a terminal
+  // runs in the foreground, so that a worker's interrupt= reaches the agent
+  // as Ctrl+C does, and nothing of the tests.
+  void RunInOwnSession() { wrapper_ += OwnSession(); }
 
   // The agent's standard output goes into a pipe rather than a file.
   void OutputThroughPipe() { output_ = kPipe; }
@@ -95,7 +101,8 @@ class Installation : public ScratchDirTest {
   void NewInstallation() {
     fs::remove_all("inst");
     SetEnvironment("FLAGS_config", "");
-    prefix_.clear();
+    shell_.clear();
+    wrapper_.clear();
     output_ = kFile;
     fs::create_directories("inst/log");
     fs::copy_file(AgentBinary(), "inst/vt-agent.exe");
@@ -114,21 +121,26 @@ class Installation : public ScratchDirTest {
  private:
   Outcome RunOnce(const std::string& args) {
     fs::current_path("inst");
-    const std::string agent = prefix_ + Native("./vt-agent.exe") + " " + args;
+    const std::string agent = wrapper_ + Native("./vt-agent.exe") + " " + args;
     Outcome outcome;
     for (const char* file : {"../stdout.txt", "../status", "../gone"}) {
       fs::remove(file);
     }
     outcome.earliest = ZoneStamp(std::time(nullptr));
     if (output_ == kFile) {
-      outcome.status = RunRedirected(agent, "../stdout.txt", "../stderr.txt");
+      // The shell becomes the agent, so that its end is the agent's own.
+      const Ended ended =
+          RunRedirected(shell_ + (kWindows ? "" : "exec ") + agent,
+                        "../stdout.txt", "../stderr.txt");
+      outcome.status = ended.status;
+      outcome.signal = ended.signal;
     } else {
       // A closed pipe: its reader closes its end, then lets the agent start.
       const bool closed = output_ == kClosedPipe;
       RunCommandLine(
           std::string("{ ") +
           (closed ? "until [ -e ../gone ]; do sleep 0.01; done; " : "") +
-          agent + " 2> ../stderr.txt; echo $? > ../status; } | " +
+          shell_ + agent + " 2> ../stderr.txt; echo $? > ../status; } | " +
           (closed ? "{ exec 0<&-; : > ../gone; }" : "cat > ../stdout.txt"));
       outcome.status = std::stoi("0" + ReadFile("../status"));
     }
@@ -145,7 +157,8 @@ class Installation : public ScratchDirTest {
 
   enum Output { kFile, kPipe, kClosedPipe };
 
-  std::string prefix_;
+  std::string shell_;    // commands for the shell before the agent's
+  std::string wrapper_;  // words in front of the agent's own command
   Output output_ = kFile;
   std::string zone_;  // TZ as the test found it
 };
@@ -204,6 +217,11 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// POSIX's signal numbers: Ctrl+C's, Ctrl+\'s, and kill's default.
+const int kSigint = 2;
+const int kSigquit = 3;
+const int kSigterm = 15;
+
 const char kStart[] = "starting vt-agent.";
 const char kClose[] = "closing vt-agent.";
 const char kNone[] = "error: no worker.exe binary ran successfully.";
@@ -232,6 +250,7 @@ struct Case {
   std::vector<std::string> out = {};  // standard output's messages
   std::string err = "";               // found in standard error
   Platforms platforms = kBoth;
+  int signal = 0;  // the signal the agent ends by, 0 when it exits
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -326,6 +345,80 @@ std::vector<Case> SupervisionCases() {
        {Received("r2"), Received("r1")},
        {},
        kAnything,
+       kPosixOnly},
+
+      // Ctrl+C in a terminal: SIGINT (or, for Ctrl+\, SIGQUIT) to the
+      // agent, its interpreter and the worker at once.
+      {"CtrlCStopsTheAgent",
+       [](Installation& i) {
+         i.Release("r2", "interrupt=2");
+         i.Release("r1");
+         i.RunInOwnSession();
+       },
+       "",
+       128 + kSigint,
+       {kStart, Running("r2"), Failed(128 + kSigint), kNone, kClose},
+       {Received("r2")},
+       {},
+       "",
+       kPosixOnly,
+       kSigint},
+      {"CtrlBackslashStopsTheAgent",
+       [](Installation& i) {
+         i.Release("r2", "interrupt=3");
+         i.Release("r1");
+         i.RunInOwnSession();
+       },
+       "",
+       128 + kSigquit,
+       {kStart, Running("r2"), Failed(128 + kSigquit), kNone, kClose},
+       {Received("r2")},
+       {},
+       "",
+       kPosixOnly,
+       kSigquit},
+      {"CtrlCAfterAnUpdateStopsTheAgent",
+       [](Installation& i) {
+         i.Release("r1", "install=r2 exit=1\ninterrupt=2");
+         i.Release("r0");
+         i.RunInOwnSession();
+       },
+       "",
+       128 + kSigint,
+       {kStart, Running("r1"), kUpdated, Running("r2"), Failed(128 + kSigint),
+        kNone, kClose},
+       {Received("r1"), Received("r2")},
+       {},
+       "",
+       kPosixOnly,
+       kSigint},
+      // Not interruptions: the next release runs.
+      {"WorkerKilledBySigtermIsAFailure",
+       [](Installation& i) {
+         i.Release("r2", "kill=15");
+         i.Release("r1");
+         i.RunInOwnSession();
+       },
+       "",
+       0,
+       {kStart, Running("r2"), Failed(128 + kSigterm), Running("r1"), kSuccess,
+        kClose},
+       {Received("r2"), Received("r1")},
+       {},
+       kAnything,  // sh says "Terminated"
+       kPosixOnly},
+      {"WorkerExiting130IsAFailure",
+       [](Installation& i) {
+         i.Release("r2", "exit=130");
+         i.Release("r1");
+         i.RunInOwnSession();
+       },
+       "",
+       0,
+       {kStart, Running("r2"), Failed(130), Running("r1"), kSuccess, kClose},
+       {Received("r2"), Received("r1")},
+       {},
+       "",
        kPosixOnly},
 
       // Updates.
@@ -807,7 +900,7 @@ bool WorkerStartFailed(const Outcome& outcome) {
 }
 
 bool Matches(const Case& c, const Outcome& outcome) {
-  return outcome.status == c.status &&
+  return outcome.status == c.status && outcome.signal == c.signal &&
          MessagesOf(outcome.log, outcome) == c.log &&
          Lines(outcome.received) == c.received &&
          MessagesOf(outcome.out, outcome) == c.out &&
@@ -829,6 +922,7 @@ TEST_P(AgentTest, Runs) {
         return !Matches(c, result) && WorkerStartFailed(result);
       });
   EXPECT_EQ(outcome.status, c.status);
+  EXPECT_EQ(outcome.signal, c.signal);
   EXPECT_EQ(MessagesOf(outcome.log, outcome), c.log);
   EXPECT_EQ(Lines(outcome.received), c.received);
   EXPECT_EQ(MessagesOf(outcome.out, outcome), c.out);

@@ -1,7 +1,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <vector>
 
@@ -26,10 +28,30 @@ std::string Unprivileged(const std::string& dir) {
   return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 }
 
-int RunRedirected(const std::string& command_line, const std::string& out,
-                  const std::string& err) {
-  return RunCommandLine(command_line + " > " + QuoteArgument(out) + " 2> " +
-                        QuoteArgument(err));
+Ended RunRedirected(const std::string& command_line, const std::string& out,
+                    const std::string& err) {
+  // Decoded here, not by the code under test.
+  const int status = std::system(
+      (command_line + " > " + QuoteArgument(out) + " 2> " + QuoteArgument(err))
+          .c_str());
+  if (status != -1 && WIFEXITED(status)) return {WEXITSTATUS(status), 0};
+  if (status != -1 && WIFSIGNALED(status)) {
+    return {128 + WTERMSIG(status), WTERMSIG(status)};
+  }
+  return {-1, 0};
+}
+
+std::string OwnSession() {
+  // A run in the background may have started with both ignored, which every
+  // program started from here would inherit.
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGQUIT, SIG_DFL);
+  return "prlimit --core=0 setsid ";
+}
+
+void SignalProcessGroup(int signal) {
+  std::signal(signal, SIG_DFL);
+  kill(0, signal);
 }
 
 bool IsOpenInAnyProcess(const std::string& path) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "tests/platform.h"
@@ -12,8 +13,8 @@ void SetEnvironment(const std::string& name, const std::string& value) {
 
 std::string Unprivileged(const std::string&) { return ""; }
 
-int RunRedirected(const std::string& command_line, const std::string& out,
-                  const std::string& err) {
+Ended RunRedirected(const std::string& command_line, const std::string& out,
+                    const std::string& err) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   auto open = [&](const std::string& path, DWORD access, DWORD creation) {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -42,8 +43,12 @@ int RunRedirected(const std::string& command_line, const std::string& out,
        {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
-  return status;
+  return {status, 0};
 }
+
+std::string OwnSession() { return ""; }
+
+void SignalProcessGroup(int signal) { std::raise(signal); }
 
 bool IsOpenInAnyProcess(const std::string& path) {
   // Nobody else may have it open for an open that shares nothing to succeed.

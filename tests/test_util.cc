@@ -53,7 +53,7 @@ void NoteRetry(const std::string& what) {
 
 int RunCommandLineExpecting(const std::string& command_line, int expected) {
   return RetryFailedStarts(
-      command_line, [&] { return RunCommandLine(command_line); },
+      command_line, [&] { return RunCommandLine(command_line).status; },
       [&](int status) { return status != expected && StartFailed(status); });
 }
 

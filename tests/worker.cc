@@ -16,6 +16,8 @@
 //                  this one (r07 -> r08, zero padding kept)
 //   remove=NAME    removes the release directory bin/NAME
 //   kill=N         raises signal N
+//   interrupt=N    sends signal N to the whole process group, the agent's
+//                  included, as a terminal does for Ctrl+C (2) or Ctrl+\ (3)
 //   exit=N         exits with status N (the last action of a line)
 #include <csignal>
 #include <cstdlib>
@@ -109,6 +111,8 @@ int main(int argc, char** argv) {
       fs::remove_all(bin / arg);
     } else if (verb == "kill") {
       std::raise(std::atoi(arg.c_str()));
+    } else if (verb == "interrupt") {
+      SignalProcessGroup(std::atoi(arg.c_str()));
     } else if (verb == "exit") {
       return std::atoi(arg.c_str());
     }
