@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs and lacks.
-# usage: scripts/deps.sh native|windows|wine32|fuzz|bench ...
+# usage: scripts/deps.sh native|windows|wine32|fuzz|bench|release ...
 set -euo pipefail
 
 packages=()
@@ -15,6 +15,8 @@ for set in "$@"; do
     wine32) packages+=(wine32:i386 qemu-user-static) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libbenchmark-dev) ;;
+    # The release zip, and the tests that open it.
+    release) packages+=(zip unzip) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Build Debian's gflags 2.2.2 as a static MinGW-w64 library and install it
-# with its CMake package config.
+# with its CMake package config, its licence (share/doc/gflags/COPYING.txt)
+# and the Debian version it was built from (share/doc/gflags/VERSION).
+# The library names its source files relative to the source package, so
+# that what links it holds no path of this machine.
 # Usage: gflags-mingw.sh <x86_64-w64-mingw32|i686-w64-mingw32> <prefix>
 set -euo pipefail
 
@@ -14,8 +17,10 @@ case $triple in
   *) die "unsupported triple '$triple'" ;;
 esac
 
-# Already installed: nothing to do.
-[ -f "$prefix/lib/cmake/gflags/gflags-config.cmake" ] && exit 0
+# Already installed by this very recipe: nothing to do.
+recipe=$(sha256sum "$0" | cut -d' ' -f1)
+[ -f "$prefix/lib/cmake/gflags/gflags-config.cmake" ] &&
+  [ "$(cat "$prefix/.recipe" 2>/dev/null)" = "$recipe" ] && exit 0
 
 arch=${triple%%-*}
 command -v "$triple-g++-posix" >/dev/null ||
@@ -174,6 +179,7 @@ echo "== configure" >>"$log"
 cmake -S "$srcdir" -B "$builddir" \
   -DCMAKE_TOOLCHAIN_FILE="$builddir/toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$srcdir/=gflags-2.2.2/ -ffile-prefix-map=$builddir/=gflags-build/" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DBUILD_SHARED_LIBS=OFF \
   -DBUILD_STATIC_LIBS=ON \
@@ -199,8 +205,16 @@ cfg=lib/cmake/gflags/gflags-config.cmake
 # without the nothreads lib a plain find_package(gflags) fails; fix the name.
 sed -i 's/}PACKAGE_NAME@_static/}gflags_static/' "$stage/$cfg"
 grep -q 'PACKAGE_NAME@' "$stage/$cfg" && fail "could not fix target name in $cfg"
+mkdir -p "$stage/share/doc/gflags"
+cp "$srcdir/COPYING.txt" "$stage/share/doc/gflags/"
+command -v dpkg-parsechangelog >/dev/null ||
+  fail "dpkg-parsechangelog not found; scripts/deps.sh windows installs dpkg-dev"
+dpkg-parsechangelog -l "$srcdir/debian/changelog" -S Version \
+  >"$stage/share/doc/gflags/VERSION" || fail "no version in debian/changelog"
 mv "$stage/$cfg" "$builddir/gflags-config.cmake"
+rm -f "$prefix/$cfg"
 cp -a "$stage/." "$prefix/"
+echo "$recipe" >"$prefix/.recipe"
 cp "$builddir/gflags-config.cmake" "$prefix/$cfg"
 
 echo "gflags ($triple) installed in $prefix ($((SECONDS - start))s)"

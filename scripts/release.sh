@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# Builds the release artifact: the 32-bit vt-agent.exe with the README, as
-# build/win32/vt-agent-<version>-win32.zip. The exe is packed as the tests
-# ran it: built, checked and run under Wine's 32-bit loader, then packed
-# without building again.
+# Builds the release artifact: the 32-bit vt-agent.exe with the README and
+# the third-party notices, as build/win32/vt-agent-<version>-win32.zip, and
+# build/win32/SHA256SUMS beside it. The exe is packed as the tests ran it:
+# built, checked, run under Wine's 32-bit loader and built once more
+# elsewhere to the same bytes, then packed without building again. The
+# same commit gives the same zip on any machine with the same Debian
+# packages.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows wine32
+bash scripts/deps.sh native windows wine32 release
 bash scripts/wine32.sh
 build_mingw_gflags x86_64-w64-mingw32 i686-w64-mingw32
-# The 64-bit test programs run the 32-bit exe.
-build_preset win64 e2e_test
+# The 64-bit test programs run the 32-bit exe and read its resources.
+build_preset win64 e2e_test resources_test
 build_preset win32 vt-agent worker
 ctest --preset win32
-(cd build/win32 && cpack -G ZIP > /dev/null)
-zip=$(ls "$PWD"/build/win32/vt-agent-*-win32.zip)
+zip=$(bash scripts/pack.sh build/win32 build/win32)
 unpacked=build/win32/release-check
 rm -rf "$unpacked" && mkdir -p "$unpacked"
-(cd "$unpacked" && cmake -E tar xf "$zip")
+(cd "$unpacked" && unzip -q "$zip")
 cmp "$unpacked/vt-agent.exe" build/win32/vt-agent.exe ||
   { echo "release: $zip does not hold the exe that was tested" >&2; exit 1; }
+cat build/win32/SHA256SUMS
 echo "$zip"

@@ -940,26 +940,51 @@ INSTANTIATE_TEST_SUITE_P(Cases, AgentTest, testing::ValuesIn(AllCases()),
 
 // The help flags print the usage text whole, then the flags, and exit through
 // the flags library: nothing runs, nothing is logged.
-TEST_F(Installation, HelpPrintsTheUsageTextAndRunsNothing) {
+class HelpTest : public Installation,
+                 public testing::WithParamInterface<std::string> {};
+
+TEST_P(HelpTest, PrintsTheUsageTextAndRunsNothing) {
+  const std::string args = GetParam();
   Release("r1");
   std::string usage = std::string(kProgramName) + ": " + kUsage + "\n";
   if (TextLineEnd() != "\n") {
     usage = std::regex_replace(usage, std::regex("\n"), TextLineEnd());
   }
-  for (const char* args : {"-help", "--helpshort"}) {
-    Outcome outcome = Run(args);
-    EXPECT_EQ(outcome.status, 1) << args;
-    EXPECT_EQ(outcome.out.substr(0, usage.size()), usage) << args;
-    EXPECT_FALSE(fs::exists("inst/log/vt-agent.log")) << args;
-    EXPECT_FALSE(fs::exists("inst/runs.txt")) << args;
-    // --helpshort lists only the flags of a module named like the program,
-    // and finds none.
-    if (args == std::string("-help")) {
-      EXPECT_NE(
-          outcome.out.find("-config (Relative path to configuration file.)"),
-          std::string::npos);
-    }
+  Outcome outcome = Run(args);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out.substr(0, usage.size()), usage);
+  EXPECT_FALSE(fs::exists("inst/log/vt-agent.log"));
+  EXPECT_FALSE(fs::exists("inst/runs.txt"));
+  if (args != "-help") return;
+  // --helpshort lists only the flags of a module named like the program,
+  // and finds none; -help lists them all, under the source files that
+  // define them, named as in their source trees: never a path of the
+  // machine that built the agent. (The native build links Debian's own
+  // gflags, which names the folder Debian built it in.)
+  EXPECT_NE(outcome.out.find("  Flags from agent/vt-agent.cc:" + TextLineEnd() +
+                             "    -config (Relative path to configuration "
+                             "file.)"),
+            std::string::npos)
+      << outcome.out;
+  const std::regex from("  Flags from ([^\r\n]*):");
+  int files = 0;
+  for (std::sregex_iterator it(outcome.out.begin(), outcome.out.end(), from),
+       end;
+       it != end; ++it, ++files) {
+    const std::string file = (*it)[1];
+    if (!kWindows) continue;
+    EXPECT_TRUE(file[0] != '/' && file.find(':') == std::string::npos &&
+                file.find('\\') == std::string::npos)
+        << "an absolute path: " << file;
   }
+  EXPECT_GE(files, 2);  // the agent's file and the library's own
 }
+
+INSTANTIATE_TEST_SUITE_P(Help, HelpTest,
+                         testing::Values("-help", "--helpshort"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param.substr(
+                               info.param.find_first_not_of('-'));
+                         });
 
 }  // namespace

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Packs a Windows build's release zip into a scratch folder and checks it as
+# a user would receive it: the three files in order, the exe and README as
+# built, the third-party notices with gflags' copyright and the GCC runtime
+# library exception, SHA256SUMS that verifies, and entries that carry the
+# commit's time and nothing of the machine or user that packed them.
+# usage: check-zip.sh BUILD
+set -euo pipefail
+build=$(cd "$1" && pwd)
+cd "$(dirname "$0")/.."
+
+fail() { echo "check-zip: $*" >&2; exit 1; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+zip=$(bash scripts/pack.sh "$build" "$tmp/out")
+# shellcheck source=/dev/null
+source "$build/pack.env"
+
+[ "$(unzip -Z1 "$zip" | xargs)" = "vt-agent.exe README.md THIRD-PARTY-NOTICES.txt" ] ||
+  fail "$zip holds: $(unzip -Z1 "$zip" | xargs)"
+mkdir "$tmp/unpacked"
+unzip -q "$zip" -d "$tmp/unpacked"
+cmp "$tmp/unpacked/vt-agent.exe" "$exe" || fail "the zipped exe is not the built one"
+cmp "$tmp/unpacked/README.md" README.md || fail "the zipped README is not README.md"
+
+notices=$tmp/unpacked/THIRD-PARTY-NOTICES.txt
+for line in "^gflags 2\.2\.2-[^ ]* (Debian source package gflags)" \
+            "^Copyright (c) 2006, Google Inc\.$" \
+            "^mingw-w64-[a-z0-9_]*-dev [^ ]* (Debian package" \
+            "^g++-mingw-w64-[a-z0-9-]*-posix [^ ]* (Debian package" \
+            "GCC RUNTIME LIBRARY EXCEPTION"; do
+  grep -q -- "$line" "$notices" || fail "THIRD-PARTY-NOTICES.txt lacks /$line/"
+done
+
+(cd "$tmp/out" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not verify"
+[ "$(cut -d' ' -f3 "$tmp/out/SHA256SUMS")" = "$(basename "$zip")" ] ||
+  fail "SHA256SUMS names $(cut -d' ' -f3 "$tmp/out/SHA256SUMS")"
+
+# Times: DOS times to two seconds, from 1980 on; no extra fields (owner,
+# Unix times); fixed modes.
+stamp=$(( epoch < 315532800 ? 315532800 : epoch / 2 * 2 ))
+want=$(TZ=UTC date -d "@$stamp" +%Y%m%d.%H%M%S)
+while read -r mode _ _ _ _ _ when name; do
+  [ "$when" = "$want" ] || fail "$name is dated $when, not $want"
+  case $name in
+    vt-agent.exe) [ "$mode" = -rwxr-xr-x ] || fail "$name has mode $mode" ;;
+    *) [ "$mode" = -rw-r--r-- ] || fail "$name has mode $mode" ;;
+  esac
+done < <(TZ=UTC unzip -Z -T "$zip" | grep -E '^[-d]')
+extras=$(unzip -Zv "$zip" | grep -c 'length of extra field: *[1-9]') || true
+[ "$extras" = 0 ] || fail "$extras entries carry extra fields"
+echo "check-zip: $(basename "$zip"): $(unzip -Z1 "$zip" | xargs); $(cut -d' ' -f1 "$tmp/out/SHA256SUMS")"
