@@ -3,25 +3,24 @@
 # it stands to another path, with new file times, builds gflags and
 # vt-agent.exe there again and packs it (later, in another time zone, locale
 # and umask, without the tests), and compares the exes, the notices, the
-# zips and SHA256SUMS with this build's byte for byte. gflags' source package is copied rather than
-# fetched again.
-# usage: check-reproducible.sh SOURCE BUILD    (BUILD: SOURCE's win32 build)
+# zips and SHA256SUMS with this build's byte for byte. gflags' fetched
+# source package is copied rather than fetched again.
+# usage: check-reproducible.sh SOURCE BUILD GFLAGS_SOURCE
+#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags-2.2.2
 set -euo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+gflags_src=$3
 
 fail() { echo "check-reproducible: $*" >&2; exit 1; }
+[ -f "$gflags_src/.fetched" ] ||
+  fail "no fetched gflags source in $gflags_src: build the win32 preset first"
 tmp=$(mktemp -d /tmp/vt-agent-rebuild.XXXXXX)
 # Kept when the check fails, to compare by hand.
 copy=$tmp/another/checkout-of-vt-agent
 mkdir -p "$copy/build/deps/src"
-
 tar -C "$src" --exclude=./build -cf - . | tar -C "$copy" -m -xf -
-gflags_src=$(sed -n 's|^gflags_DIR:[A-Z]*=\(.*\)/gflags-[^/]*/lib/cmake/gflags$|\1/src|p' \
-  "$build/CMakeCache.txt")
-[ -f "$gflags_src/gflags-2.2.2/.fetched" ] ||
-  fail "no fetched gflags source in $gflags_src: build the win32 preset first"
-cp -r "$gflags_src/gflags-2.2.2" "$copy/build/deps/src/"
+cp -r "$gflags_src" "$copy/build/deps/src/"
 
 log=$tmp/rebuild.log
 (
@@ -31,11 +30,11 @@ log=$tmp/rebuild.log
   bash scripts/gflags-mingw.sh i686-w64-mingw32 build/deps/gflags-i686-w64-mingw32
   cmake --preset win32 -DVT_BUILD_TESTS=OFF
   cmake --build --preset win32 -j "$(nproc)" --target vt-agent
+  bash scripts/pack.sh build/win32 "$tmp/second"
 ) > "$log" 2>&1 || { tail -n 30 "$log" >&2; fail "the second build failed ($log)"; }
 
 first=$(bash "$src/scripts/pack.sh" "$build" "$tmp/first")
-second=$(umask 077 && TZ=Pacific/Kiritimati LC_ALL=C \
-  bash "$copy/scripts/pack.sh" "$copy/build/win32" "$tmp/second")
+second=$tmp/second/$(basename "$first")
 cmp "$build/vt-agent.exe" "$copy/build/win32/vt-agent.exe" ||
   fail "the exes differ: $build/vt-agent.exe $copy/build/win32/vt-agent.exe"
 cmp "$copy/build/win32/THIRD-PARTY-NOTICES.txt" "$build/THIRD-PARTY-NOTICES.txt" ||

@@ -7,12 +7,11 @@
 # usage: check-zip.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
-cd "$(dirname "$0")/.."
 
 fail() { echo "check-zip: $*" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-zip=$(bash scripts/pack.sh "$build" "$tmp/out")
+zip=$(bash "$(dirname "$0")/pack.sh" "$build" "$tmp/out")
 # shellcheck source=/dev/null
 source "$build/pack.env"
 
@@ -21,7 +20,7 @@ source "$build/pack.env"
 mkdir "$tmp/unpacked"
 unzip -q "$zip" -d "$tmp/unpacked"
 cmp "$tmp/unpacked/vt-agent.exe" "$exe" || fail "the zipped exe is not the built one"
-cmp "$tmp/unpacked/README.md" README.md || fail "the zipped README is not README.md"
+cmp "$tmp/unpacked/README.md" "$readme" || fail "the zipped README is not $readme"
 
 notices=$tmp/unpacked/THIRD-PARTY-NOTICES.txt
 for line in "^gflags 2\.2\.2-[^ ]* (Debian source package gflags)" \

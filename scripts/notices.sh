@@ -6,14 +6,14 @@
 # keeps its COPYING.txt and version beside the library); everything else
 # comes from a Debian package of the MinGW-w64 toolchain, whose copyright
 # file is its licence text.
-# usage: notices.sh MAP GFLAGS_DIR OUTPUT
-#   GFLAGS_DIR: the gflags package config folder (<prefix>/lib/cmake/gflags)
+# usage: notices.sh MAP GFLAGS_PREFIX OUTPUT
+#   GFLAGS_PREFIX: where scripts/gflags-mingw.sh installed gflags
 set -euo pipefail
-map=$1 gflags_dir=$2 out=$3
+map=$1 out=$3
+gflags=$(realpath -m "$2")
 
 fail() { echo "notices: $*" >&2; exit 1; }
 [ -f "$map" ] || fail "$map is missing"
-gflags=$(realpath -m "$gflags_dir/../../..")
 
 # Inputs that gave code: archive members the map says were included, and
 # the object files it loaded (the C runtime's start-up code among them).

@@ -46,13 +46,6 @@ std::string ZoneStamp(std::time_t when) {
   return stamp;
 }
 
-// The agent under test: the one of this build, or the one that VT_AGENT
-// names (the 32-bit exe, run by the 64-bit tests).
-std::string AgentBinary() {
-  const char* agent = std::getenv("VT_AGENT");
-  return agent != nullptr && *agent != '\0' ? agent : VT_AGENT_BINARY;
-}
-
 class Installation : public ScratchDirTest {
  public:
   // A release directory with the test worker and its plan (see worker.cc).
@@ -105,7 +98,7 @@ class Installation : public ScratchDirTest {
     wrapper_.clear();
     output_ = kFile;
     fs::create_directories("inst/log");
-    fs::copy_file(AgentBinary(), "inst/vt-agent.exe");
+    fs::copy_file(AgentBinary(VT_AGENT_BINARY), "inst/vt-agent.exe");
   }
 
   // Runs the agent in the installation with `args` as the interpreter sees
@@ -345,80 +338,6 @@ std::vector<Case> SupervisionCases() {
        {Received("r2"), Received("r1")},
        {},
        kAnything,
-       kPosixOnly},
-
-      // Ctrl+C in a terminal: SIGINT (or, for Ctrl+\, SIGQUIT) to the
-      // agent, its interpreter and the worker at once.
-      {"CtrlCStopsTheAgent",
-       [](Installation& i) {
-         i.Release("r2", "interrupt=2");
-         i.Release("r1");
-         i.RunInOwnSession();
-       },
-       "",
-       128 + kSigint,
-       {kStart, Running("r2"), Failed(128 + kSigint), kNone, kClose},
-       {Received("r2")},
-       {},
-       "",
-       kPosixOnly,
-       kSigint},
-      {"CtrlBackslashStopsTheAgent",
-       [](Installation& i) {
-         i.Release("r2", "interrupt=3");
-         i.Release("r1");
-         i.RunInOwnSession();
-       },
-       "",
-       128 + kSigquit,
-       {kStart, Running("r2"), Failed(128 + kSigquit), kNone, kClose},
-       {Received("r2")},
-       {},
-       "",
-       kPosixOnly,
-       kSigquit},
-      {"CtrlCAfterAnUpdateStopsTheAgent",
-       [](Installation& i) {
-         i.Release("r1", "install=r2 exit=1\ninterrupt=2");
-         i.Release("r0");
-         i.RunInOwnSession();
-       },
-       "",
-       128 + kSigint,
-       {kStart, Running("r1"), kUpdated, Running("r2"), Failed(128 + kSigint),
-        kNone, kClose},
-       {Received("r1"), Received("r2")},
-       {},
-       "",
-       kPosixOnly,
-       kSigint},
-      // Not interruptions: the next release runs.
-      {"WorkerKilledBySigtermIsAFailure",
-       [](Installation& i) {
-         i.Release("r2", "kill=15");
-         i.Release("r1");
-         i.RunInOwnSession();
-       },
-       "",
-       0,
-       {kStart, Running("r2"), Failed(128 + kSigterm), Running("r1"), kSuccess,
-        kClose},
-       {Received("r2"), Received("r1")},
-       {},
-       kAnything,  // sh says "Terminated"
-       kPosixOnly},
-      {"WorkerExiting130IsAFailure",
-       [](Installation& i) {
-         i.Release("r2", "exit=130");
-         i.Release("r1");
-         i.RunInOwnSession();
-       },
-       "",
-       0,
-       {kStart, Running("r2"), Failed(130), Running("r1"), kSuccess, kClose},
-       {Received("r2"), Received("r1")},
-       {},
-       "",
        kPosixOnly},
 
       // Updates.
@@ -735,6 +654,76 @@ std::vector<Case> SupervisionCases() {
   };
 }
 
+// Ctrl+C in a terminal: SIGINT (or, for Ctrl+\, SIGQUIT) to the agent, its
+// interpreter and the worker at once. The agent runs in a session of its
+// own; release r2 does as `plan` says and r1 succeeds.
+std::vector<Case> InterruptCases() {
+  auto setup = [](const std::string& plan) {
+    return [plan](Installation& i) {
+      i.Release("r2", plan);
+      i.Release("r1");
+      i.RunInOwnSession();
+    };
+  };
+  std::vector<Case> cases;
+  const struct {
+    const char* label;
+    int signal;
+  } keys[] = {{"CtrlC", kSigint}, {"CtrlBackslash", kSigquit}};
+  for (const auto& key : keys) {
+    cases.push_back(
+        {std::string(key.label) + "StopsTheAgent",
+         setup("interrupt=" + std::to_string(key.signal)),
+         "",
+         128 + key.signal,
+         {kStart, Running("r2"), Failed(128 + key.signal), kNone, kClose},
+         {Received("r2")},
+         {},
+         "",
+         kPosixOnly,
+         key.signal});
+  }
+  cases.push_back({"CtrlCAfterAnUpdateStopsTheAgent",
+                   [](Installation& i) {
+                     i.Release("r1", "install=r2 exit=1\ninterrupt=2");
+                     i.Release("r0");
+                     i.RunInOwnSession();
+                   },
+                   "",
+                   128 + kSigint,
+                   {kStart, Running("r1"), kUpdated, Running("r2"),
+                    Failed(128 + kSigint), kNone, kClose},
+                   {Received("r1"), Received("r2")},
+                   {},
+                   "",
+                   kPosixOnly,
+                   kSigint});
+  // Not interruptions: the next release runs.
+  const struct {
+    const char* name;
+    const char* plan;
+    int status;
+    const char* err;
+  } failures[] = {
+      {"WorkerKilledBySigtermIsAFailure", "kill=15", 128 + kSigterm,
+       kAnything},  // sh says "Terminated"
+      {"WorkerExiting130IsAFailure", "exit=130", 130, ""},
+  };
+  for (const auto& f : failures) {
+    cases.push_back({f.name,
+                     setup(f.plan),
+                     "",
+                     0,
+                     {kStart, Running("r2"), Failed(f.status), Running("r1"),
+                      kSuccess, kClose},
+                     {Received("r2"), Received("r1")},
+                     {},
+                     f.err,
+                     kPosixOnly});
+  }
+  return cases;
+}
+
 // The release's name reaches the interpreter unquoted: a name that it splits
 // or expands is a failed candidate, nothing worse.
 std::vector<Case> ReleaseNameCases() {
@@ -869,7 +858,8 @@ std::vector<Case> ConfigCases() {
 // The cases that exist on this platform.
 std::vector<Case> AllCases() {
   std::vector<Case> all;
-  for (auto* part : {&SupervisionCases, &ReleaseNameCases, &ConfigCases}) {
+  for (auto* part :
+       {&SupervisionCases, &InterruptCases, &ReleaseNameCases, &ConfigCases}) {
     for (Case& c : part()) {
       if (c.platforms == kBoth || !kWindows) all.push_back(std::move(c));
     }

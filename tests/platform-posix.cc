@@ -49,10 +49,7 @@ std::string OwnSession() {
   return "prlimit --core=0 setsid ";
 }
 
-void SignalProcessGroup(int signal) {
-  std::signal(signal, SIG_DFL);
-  kill(0, signal);
-}
+void SignalProcessGroup(int signal) { kill(0, signal); }
 
 bool IsOpenInAnyProcess(const std::string& path) {
   struct stat file;

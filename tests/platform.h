@@ -42,8 +42,8 @@ std::string OwnSession();
 
 // Sends `signal` to every process of the caller's process group, as a
 // terminal sends SIGINT for Ctrl+C to its foreground job, the caller
-// included, even where the caller inherited the signal ignored. Where there
-// are no such groups (Windows), to the caller alone.
+// included (run it under OwnSession). Where there are no such groups
+// (Windows), to the caller alone.
 void SignalProcessGroup(int signal);
 
 // Whether some process has the file at `path` open.

@@ -4,7 +4,6 @@
 // the one that VT_AGENT names (the 32-bit exe, read by the 64-bit tests).
 #include <windows.h>
 
-#include <cstdlib>
 #include <regex>
 #include <set>
 #include <string>
@@ -15,10 +14,7 @@
 
 namespace {
 
-std::string Exe() {
-  const char* agent = std::getenv("VT_AGENT");
-  return agent != nullptr && *agent != '\0' ? agent : VT_AGENT_BINARY;
-}
+std::string Exe() { return AgentBinary(VT_AGENT_BINARY); }
 
 std::string FirstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));

@@ -1,6 +1,7 @@
 #include "tests/test_util.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -55,6 +56,11 @@ int RunCommandLineExpecting(const std::string& command_line, int expected) {
   return RetryFailedStarts(
       command_line, [&] { return RunCommandLine(command_line).status; },
       [&](int status) { return status != expected && StartFailed(status); });
+}
+
+std::string AgentBinary(const std::string& built) {
+  const char* agent = std::getenv("VT_AGENT");
+  return agent != nullptr && *agent != '\0' ? agent : built;
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {

@@ -56,6 +56,10 @@ auto RetryFailedStarts(const std::string& what, Attempt attempt,
 // that is not `expected`.
 int RunCommandLineExpecting(const std::string& command_line, int expected);
 
+// The agent under test: the one that VT_AGENT names (the 32-bit exe, run by
+// the 64-bit tests), or else `built`, the one of this build.
+std::string AgentBinary(const std::string& built);
+
 void WriteFile(const std::filesystem::path& path, const std::string& text);
 // The file's bytes, untranslated; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
