@@ -132,25 +132,43 @@ std::string WorkerCommandLine(const std::string& path,
   return path + " -config=\"" + EscapeInDoubleQuotes(config) + "\"";
 }
 
-int RunWorker(const std::string& path, int& interrupt) {
+WorkerRun::Verdict VerdictOf(int status) {
+  switch (status) {
+    case 0:
+      return WorkerRun::kSucceeded;
+    case 1:
+      return WorkerRun::kUpdated;
+    default:
+      return WorkerRun::kFailed;
+  }
+}
+
+WorkerRun RunWorker(const std::string& path) {
   const std::string command_line = WorkerCommandLine(path, FLAGS_config);
   Log("Running: " + command_line);
   CloseLog();  // the worker may write to or replace the log meanwhile
   const CommandResult result = RunCommandLine(command_line);
-  const int status = result.status;
-  interrupt = result.interrupt;
+  const WorkerRun run{result.status, VerdictOf(result.status),
+                      result.interrupt};
   OpenLog(kProgramName, kLogDir);
-  if (status == 0) {
-    Log("worker.exe ran successfully.");
-  } else if (status == 1) {
-    Log("worker.exe updated binaries.");
-  } else {
-    Log("worker.exe failed with return code: " + std::to_string(status) + ".");
+  switch (run.verdict) {
+    case WorkerRun::kSucceeded:
+      Log("worker.exe ran successfully.");
+      break;
+    case WorkerRun::kUpdated:
+      Log("worker.exe updated binaries.");
+      break;
+    case WorkerRun::kFailed:
+      Log("worker.exe failed with return code: " + std::to_string(run.status) +
+          ".");
+      break;
   }
-  return status;
+  return run;
 }
 
 int AgentMain(int argc, char** argv) {
+  // Before anything runs: whatever the agent starts must not outlive it.
+  PrepareToRunCommands();
   // Output that nobody reads (help included) must not end the agent.
   IgnoreBrokenPipes();
   gflags::SetUsageMessage(kUsage);
@@ -169,14 +187,14 @@ int AgentMain(int argc, char** argv) {
     FindWorkers(candidates);
     restart = false;
     for (const std::string& path : candidates) {
-      const int status = RunWorker(path, interrupt);
-      // Ctrl+C was meant for the agent too: no older release, no rescan.
-      if (interrupt != 0) break;
-      if (status == 0) {
-        success = true;
-        break;
-      }
-      if (status == 1) {
+      // Asked to stop between two workers: start no other.
+      if ((interrupt = PendingInterrupt()) != 0) break;
+      const WorkerRun run = RunWorker(path);
+      success = run.verdict == WorkerRun::kSucceeded;
+      // Stopped while the worker ran: no older release, no rescan.
+      interrupt = run.interrupt;
+      if (interrupt != 0 || run.verdict == WorkerRun::kSucceeded) break;
+      if (run.verdict == WorkerRun::kUpdated) {
         // The worker installed new binaries: scan again, newest first.
         restart = true;
         break;
@@ -187,8 +205,8 @@ int AgentMain(int argc, char** argv) {
   if (!success) Log("error: no worker.exe binary ran successfully.");
   Log("closing vt-agent.");
   CloseLog();
-  // Ended as the worker was, so that the caller (a shell loop, say) knows
-  // that the run was interrupted rather than failed.
+  // Ended as an interrupted program ends, so that the caller (a shell loop,
+  // a service manager) knows that the run was stopped rather than failed.
   if (interrupt != 0) EndByInterrupt(interrupt);
   return success ? 0 : 1;
 }

@@ -34,16 +34,32 @@ void OrderCandidates(CandidateList& list);
 std::string WorkerCommandLine(const std::string& path,
                               const std::string& config);
 
+// How one worker run ended, and what it means to the supervision loop.
+struct WorkerRun {
+  enum Verdict {
+    kSucceeded,  // status 0: the agent is done
+    kUpdated,    // status 1: the worker updated the binaries; scan again
+    kFailed,     // any other status: try the next older release
+  };
+  int status = -1;  // as the interpreter returned it
+  Verdict verdict = kFailed;
+  // Nonzero when the agent was stopped while the worker ran (Ctrl+C; on
+  // POSIX also SIGTERM or SIGHUP): no further release runs, and the agent
+  // ends with EndByInterrupt(interrupt) once its closing lines are written.
+  int interrupt = 0;
+};
+
+// What a worker's exit status means; the one place that decides it.
+WorkerRun::Verdict VerdictOf(int status);
+
 // Runs one candidate with the current -config value, the log closed while it
-// runs; logs and returns its exit status. Sets `interrupt` to the
-// CommandResult's: nonzero when the user interrupted the worker and the agent
-// with it (Ctrl+C on POSIX), and the agent must stop.
-int RunWorker(const std::string& path, int& interrupt);
+// runs, and logs how it ended.
+WorkerRun RunWorker(const std::string& path);
 
 // The whole program: parses the flags, supervises the workers, returns the
-// exit status (0 when a worker succeeded, 1 when none did). After an
-// interrupted worker it writes the closing lines and ends by the same
-// signal instead of returning.
+// exit status (0 when a worker succeeded, 1 when none did). When the run
+// was stopped (Ctrl+C, a stop signal) it writes the closing lines and ends
+// as an interrupted program instead of returning.
 int AgentMain(int argc, char** argv);
 
 #endif  // VT_AGENT_VT_AGENT_H_
