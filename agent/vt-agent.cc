@@ -3,14 +3,20 @@
 #include <gflags/gflags.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "common/file.h"
 #include "common/log.h"
 #include "common/process.h"
+
+// The flags library's own.
+DECLARE_string(flagfile);
+DECLARE_string(undefok);
 
 namespace {
 
@@ -38,11 +44,158 @@ bool ValidateConfig(const char* flag, const std::string& value) {
                  kProgramName, flag);
     return false;
   }
+  // A Windows program reads a backslash before the closing quote as the
+  // escape of a quote: conf\vt\ would arrive as conf\vt". Such a value names
+  // a folder anyway, never a file.
+  if (!value.empty() && value.back() == '\\') {
+    std::fprintf(stderr,
+                 "%s: -%s must not end with a backslash: it names a folder, "
+                 "and the worker would read the backslash and the closing "
+                 "quote as a double quote\n",
+                 kProgramName, flag);
+    return false;
+  }
   if (value.size() > kMaxConfig) {
     std::fprintf(stderr,
                  "%s: -%s must not be longer than %zu bytes: the worker's "
                  "command line would be too long for the interpreter\n",
                  kProgramName, flag, kMaxConfig);
+    return false;
+  }
+  return true;
+}
+
+// A flag line of a flag file, and where it stands. The flags library skips
+// a line whose flag does not exist or lacks its value without a word; the
+// agent refuses such lines once the whole command line is read (the
+// library's registry is locked while it reads a file), and an unknown name
+// only unless -undefok names it, as for the command line itself.
+struct FlagLine {
+  std::string name;
+  bool has_value;
+  std::string where;
+};
+std::vector<FlagLine> g_flag_lines;
+
+// Why the flags library would not read the flag file at `path` as its
+// author meant, or empty. A file that cannot be read is the library's to
+// report.
+std::string FlagFileFault(const std::string& path) {
+  // In text mode, as the library reads it: on Windows, CR LF is LF then.
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return "";
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, n);
+  }
+  std::fclose(file);
+
+  const std::string save_as =
+      "; save it as ANSI, or as UTF-8 without a byte-order mark";
+  if (text.rfind("\xef\xbb\xbf", 0) == 0) {
+    return "starts with a UTF-8 byte-order mark, which hides its first line "
+           "from the flags library" +
+           save_as;
+  }
+  if (text.rfind("\xff\xfe", 0) == 0 || text.rfind("\xfe\xff", 0) == 0) {
+    return "is UTF-16, which the flags library cannot read" + save_as;
+  }
+  if (text.find('\0') != std::string::npos) {
+    return "holds NUL bytes, at which the flags library stops reading" +
+           save_as;
+  }
+  // The library ends a line at the next CR when there is one, else at the
+  // next LF: a line ended by a lone LF runs on into the next line that has
+  // a CR.
+  int line = 1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    if ((i == 0 || text[i - 1] != '\r') &&
+        text.find('\r', i) != std::string::npos) {
+      return "line " + std::to_string(line) +
+             " ends in LF and a later line in CR LF, which the flags library "
+             "reads as one line; end every line the same way";
+    }
+    ++line;
+  }
+
+  // Line by line as the library reads them. A line that is neither a flag
+  // nor a comment names the programs that the flags below it are for; those
+  // may be another program's.
+  line = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view content(text.data() + start, end - start);
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    ++line;
+    while (!content.empty() && std::isspace(static_cast<unsigned char>(content[0]))) {
+      content.remove_prefix(1);
+    }
+    if (content.empty() || content[0] == '#') continue;
+    if (content[0] != '-') break;
+    content.remove_prefix(content.rfind("--", 0) == 0 ? 2 : 1);
+    g_flag_lines.push_back(
+        {std::string(content.substr(0, content.find('='))),
+         content.find('=') != std::string_view::npos,
+         "flag file " + path + ": line " + std::to_string(line)});
+  }
+  return "";
+}
+
+// Checks each flag file before the flags library reads it.
+bool ValidateFlagFiles(const char*, const std::string& value) {
+  // -flagfile=a,b names several, read in turn.
+  for (std::size_t start = 0; start <= value.size();) {
+    std::size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    const std::string path = value.substr(start, comma - start);
+    start = comma + 1;
+    if (path.empty()) continue;
+    const std::string fault = FlagFileFault(path);
+    if (!fault.empty()) {
+      std::fprintf(stderr, "%s: flag file %s: %s\n", kProgramName,
+                   path.c_str(), fault.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether -undefok names `name`, as the library matches names on the command
+// line: a boolean flag may come as noNAME.
+bool UndefinedOk(const std::string& name) {
+  const std::string& list = FLAGS_undefok;
+  for (std::size_t start = 0; start < list.size();) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    const std::string ok = list.substr(start, comma - start);
+    start = comma + 1;
+    if (!ok.empty() && (name == ok || name == "no" + ok)) return true;
+  }
+  return false;
+}
+
+// Whether every flag line of the flag files names a flag and, unless the
+// flag is a boolean one, gives it a value; says why not on standard error.
+bool FlagLinesValid() {
+  for (const FlagLine& line : g_flag_lines) {
+    gflags::CommandLineFlagInfo info;
+    if (gflags::GetCommandLineFlagInfo(line.name.c_str(), &info)) {
+      if (line.has_value || info.type == "bool") continue;
+      std::fprintf(stderr, "%s: %s: -%s has no value; write -%s=VALUE\n",
+                   kProgramName, line.where.c_str(), line.name.c_str(),
+                   line.name.c_str());
+      return false;
+    }
+    const bool negated_bool =
+        line.name.rfind("no", 0) == 0 &&
+        gflags::GetCommandLineFlagInfo(line.name.c_str() + 2, &info) &&
+        info.type == "bool";
+    if (negated_bool || UndefinedOk(line.name)) continue;
+    std::fprintf(stderr, "%s: %s: no flag is named '%s'\n", kProgramName,
+                 line.where.c_str(), line.name.c_str());
     return false;
   }
   return true;
@@ -172,9 +325,13 @@ int AgentMain(int argc, char** argv) {
   // Output that nobody reads (help included) must not end the agent.
   IgnoreBrokenPipes();
   gflags::SetUsageMessage(kUsage);
+  // Here, not beside the flag: the library's flags may not be registered
+  // yet while this program's static objects are made.
+  gflags::RegisterFlagValidator(&FLAGS_flagfile, &ValidateFlagFiles);
   // Help, version, flag files and bad flags are the library's; it exits by
   // itself for those. Arguments that are not flags are ignored.
   gflags::ParseCommandLineFlags(&argc, &argv, true);
+  if (!FlagLinesValid()) return 1;
 
   OpenLog(kProgramName, kLogDir);
   Log("starting vt-agent.");
