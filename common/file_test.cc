@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <dirent.h>
+
+#include "entry_type.h"
+#endif
+
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -82,5 +88,46 @@ TEST_F(FileTest, PatternWithoutDirectorySearchesTheWorkingDirectory) {
   fs::create_directories("r1");
   EXPECT_EQ(Names(ListSubdirectories("r*")), (std::vector<std::string>{"r1"}));
 }
+
+#ifndef _WIN32
+
+TEST_F(FileTest, SymbolicLinksToDirectoriesCountAsDirectories) {
+  fs::create_directories("real/r0");
+  fs::create_directories("bin");
+  WriteFile("bin/file", "");
+  fs::create_directory_symlink("../real/r0", "bin/r1");  // to a directory
+  fs::create_symlink("file", "bin/r2");                  // to a file
+  fs::create_symlink("missing", "bin/r3");               // dangling
+  FileRecords dirs = ListSubdirectories("bin/r*");
+  ASSERT_EQ(dirs.size(), 1u);
+  EXPECT_EQ(dirs[0].cFileName, "r1");
+}
+
+// Some filesystems (XFS without ftype, some network and FUSE ones) report
+// every type as unknown; their releases must not vanish.
+TEST_F(FileTest, EntryTypesThatReaddirDoesNotTellAreLookedUp) {
+  fs::create_directories("d/dir");
+  WriteFile("d/file", "");
+  fs::create_directory_symlink("dir", "d/to-dir");
+  fs::create_symlink("file", "d/to-file");
+  const struct {
+    const char* name;
+    unsigned char type;
+    bool directory;
+  } cases[] = {
+      {"dir", DT_DIR, true},          {"file", DT_REG, false},
+      {"dir", DT_UNKNOWN, true},      {"file", DT_UNKNOWN, false},
+      {"missing", DT_UNKNOWN, false}, {"to-dir", DT_LNK, true},
+      {"to-file", DT_LNK, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsDirectoryEntry("d/", c.name, c.type), c.directory)
+        << c.name << " of type " << int{c.type};
+  }
+  fs::current_path("d");
+  EXPECT_TRUE(IsDirectoryEntry("", "dir", DT_UNKNOWN));
+}
+
+#endif
 
 }  // namespace

@@ -4,6 +4,12 @@
 #include <filesystem>
 #include <regex>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "common/file.h"
 #include "tests/test_util.h"
 
@@ -79,5 +85,33 @@ TEST_F(LogTest, ALogPathThatIsADirectoryFallsBackToStandardOutput) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find("starting vt-agent."),
             std::string::npos);
 }
+
+#ifndef _WIN32
+
+// A line that fails part way (the disk filled) goes to standard output whole.
+// Nothing of it may stay behind to reach the file later, once there is room
+// again: the file would get the line's start twice.
+TEST_F(LogTest, ALineThatFailsPartWayIsNotWrittenAgainOnceThereIsRoom) {
+  fs::create_directories("log");
+  WriteFile("log/vt-agent.log", std::string(500, 'x'));
+  struct rlimit room;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &room), 0);
+  struct rlimit full = room;
+  full.rlim_cur = 512;  // room for 12 bytes of the line
+  void (*on_limit)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  testing::internal::CaptureStdout();  // written once there is room again
+  OpenLog("vt-agent.exe", "log");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  Log("starting vt-agent.");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &room), 0);
+  CloseLog();
+  std::signal(SIGXFSZ, on_limit);
+  EXPECT_EQ(ReadFile("log/vt-agent.log").size(), 512u);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "(vt-agent.exe) starting vt-agent.\n"),
+            std::string::npos);
+}
+
+#endif
 
 }  // namespace

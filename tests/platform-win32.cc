@@ -5,7 +5,12 @@
 
 #include "tests/platform.h"
 
-std::string QuoteArgument(const std::string& arg) { return '"' + arg + '"'; }
+std::string QuoteArgument(const std::string& arg) {
+  // Backslashes before the closing quote would escape it: doubled, they
+  // stand for themselves.
+  const std::string::size_type end = arg.find_last_not_of('\\') + 1;
+  return '"' + arg + std::string(arg.size() - end, '\\') + '"';
+}
 
 void SetEnvironment(const std::string& name, const std::string& value) {
   _putenv_s(name.c_str(), value.c_str());
@@ -13,40 +18,91 @@ void SetEnvironment(const std::string& name, const std::string& value) {
 
 std::string Unprivileged(const std::string&) { return ""; }
 
-Ended RunRedirected(const std::string& command_line, const std::string& out,
-                    const std::string& err) {
+namespace {
+
+HANDLE OpenForChild(const std::string& path, DWORD access, DWORD creation) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  auto open = [&](const std::string& path, DWORD access, DWORD creation) {
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &inherit, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     &inherit, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+Started StartRedirected(const std::string& command_line,
+                        const std::string& out, const std::string& err,
+                        const std::string& in) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = open("NUL", GENERIC_READ, OPEN_EXISTING);
-  startup.hStdOutput = open(out, GENERIC_WRITE, CREATE_ALWAYS);
-  startup.hStdError = open(err, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdInput =
+      OpenForChild(in.empty() ? "NUL" : in, GENERIC_READ, OPEN_EXISTING);
+  startup.hStdOutput = OpenForChild(out, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = OpenForChild(err, GENERIC_WRITE, CREATE_ALWAYS);
   PROCESS_INFORMATION process{};
   std::string line = command_line;  // CreateProcessA may write to it
-  int status = -1;
+  Started started;
   if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) {
-      status = static_cast<int>(code);
-    }
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    started = {static_cast<long>(process.dwProcessId), process.hProcess};
   }
   for (HANDLE handle :
        {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
+  return started;
+}
+
+Ended WaitFor(Started& program, int seconds) {
+  if (program.handle == nullptr) return {-1, 0};
+  HANDLE process = static_cast<HANDLE>(program.handle);
+  if (WaitForSingleObject(process, seconds * 1000) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, INFINITE);
+  }
+  DWORD code = 0;
+  int status = GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
+  CloseHandle(process);
+  program.handle = nullptr;
   return {status, 0};
 }
 
-std::string OwnSession() { return ""; }
+Ended RunRedirected(const std::string& command_line, const std::string& out,
+                    const std::string& err) {
+  Started program = StartRedirected(command_line, out, err);
+  return WaitFor(program, 24 * 3600);
+}
+
+void Terminate(Started& program) {
+  if (program.handle != nullptr) {
+    TerminateProcess(static_cast<HANDLE>(program.handle), 1);
+  }
+}
+
+void SendSignal(const Started&, int, bool) {}
+
+bool EndsWithin(long id, int seconds) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr) return true;  // gone
+  const bool ended = WaitForSingleObject(process, seconds * 1000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+void Kill(long id) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr) return;
+  TerminateProcess(process, 1);
+  CloseHandle(process);
+}
+
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+void OnStopSignals(void (*)(int)) {}
+
+std::string ReadFifo(const std::string&, const Started&) { return ""; }
+
+bool CatchesSignal(long, int) { return true; }
 
 void SignalProcessGroup(int signal) { std::raise(signal); }
 

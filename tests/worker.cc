@@ -16,9 +16,17 @@
 //                  this one (r07 -> r08, zero padding kept)
 //   remove=NAME    removes the release directory bin/NAME
 //   kill=N         raises signal N
-//   interrupt=N    sends signal N to the whole process group, the agent's
-//                  included, as a terminal does for Ctrl+C (2) or Ctrl+\ (3)
+//   interrupt=N    sends signal N to its whole process group, as a terminal
+//                  does for Ctrl+C (2) or Ctrl+\ (3)
+//   sleep=N        writes its process ID to worker.pid in the working
+//                  directory, then sleeps N seconds: a worker that runs on
+//   trap           from now on, SIGTERM or SIGHUP (POSIX) makes it wait a
+//                  second, append "stopped by N" to runs.txt and exit 0
+//   read-line      reads a line from standard input and appends "read LINE"
+//                  to runs.txt
+//   crash          writes through a null pointer
 //   exit=N         exits with status N (the last action of a line)
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +34,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/platform.h"
@@ -35,6 +44,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kLog[] = "log/vt-agent.log";
+const char kRuns[] = "runs.txt";
 
 std::vector<std::string> ReadLines(const fs::path& path) {
   std::vector<std::string> lines;
@@ -50,6 +60,17 @@ void WriteLines(const fs::path& path, const std::vector<std::string>& lines,
                 std::size_t from) {
   std::ofstream out(path, std::ios::trunc);
   for (std::size_t i = from; i < lines.size(); ++i) out << lines[i] << '\n';
+}
+
+void AppendToRuns(const std::string& line) {
+  std::ofstream(kRuns, std::ios::app | std::ios::binary) << line << '\n';
+}
+
+void OnStop(int signal) {
+  // Cleaning up, as a worker that is told to stop may have to.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  AppendToRuns("stopped by " + std::to_string(signal));
+  std::_Exit(0);
 }
 
 // r07 -> r08: the trailing number plus one, its width kept.
@@ -68,7 +89,7 @@ std::string NextRelease(const std::string& name) {
 
 int main(int argc, char** argv) {
   {
-    std::ofstream runs("runs.txt", std::ios::app | std::ios::binary);
+    std::ofstream runs(kRuns, std::ios::app | std::ios::binary);
     for (int i = 0; i < argc; ++i) runs << (i ? "\t" : "") << argv[i];
     runs << '\n';
   }
@@ -113,6 +134,20 @@ int main(int argc, char** argv) {
       std::raise(std::atoi(arg.c_str()));
     } else if (verb == "interrupt") {
       SignalProcessGroup(std::atoi(arg.c_str()));
+    } else if (verb == "sleep") {
+      std::ofstream("worker.pid") << ProcessId() << '\n';
+      std::this_thread::sleep_for(std::chrono::seconds(std::atoi(arg.c_str())));
+    } else if (verb == "trap") {
+      OnStopSignals(OnStop);
+    } else if (verb == "read-line") {
+      std::string line;
+      std::getline(std::cin, line);
+      AppendToRuns("read " + line);
+    } else if (verb == "crash") {
+      // Through a variable, so that the compiler cannot see the null and
+      // put a trap instruction in place of the access violation.
+      volatile int* volatile nowhere = nullptr;
+      *nowhere = 0;
     } else if (verb == "exit") {
       return std::atoi(arg.c_str());
     }
