@@ -6,7 +6,7 @@
 # zips and SHA256SUMS with this build's byte for byte. gflags' fetched
 # source package is copied rather than fetched again.
 # usage: check-reproducible.sh SOURCE BUILD GFLAGS_SOURCE
-#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags-2.2.2
+#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags source
 set -euo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)

@@ -23,7 +23,8 @@ cmp "$tmp/unpacked/vt-agent.exe" "$exe" || fail "the zipped exe is not the built
 cmp "$tmp/unpacked/README.md" "$readme" || fail "the zipped README is not $readme"
 
 notices=$tmp/unpacked/THIRD-PARTY-NOTICES.txt
-for line in "^gflags 2\.2\.2-[^ ]* (Debian source package gflags)" \
+gflags_version=$(sed 's/[.+~]/\\&/g' "$(dirname "$0")/../cmake/gflags-version.txt")
+for line in "^gflags $gflags_version (Debian source package gflags)" \
             "^Copyright (c) 2006, Google Inc\.$" \
             "^mingw-w64-[a-z0-9_]*-dev [^ ]* (Debian package" \
             "^g++-mingw-w64-[a-z0-9-]*-posix [^ ]* (Debian package" \

@@ -11,6 +11,7 @@
 set -euo pipefail
 map=$1 out=$3
 gflags=$(realpath -m "$2")
+pin=$(dirname "$0")/../cmake/gflags-version.txt
 
 fail() { echo "notices: $*" >&2; exit 1; }
 [ -f "$map" ] || fail "$map is missing"
@@ -51,9 +52,12 @@ rule='========================================================================'
     doc=$gflags/share/doc/gflags
     [ -f "$doc/COPYING.txt" ] && [ -f "$doc/VERSION" ] ||
       fail "$doc lacks COPYING.txt or VERSION: run scripts/gflags-mingw.sh"
+    version=$(cat "$doc/VERSION")
+    [ "$version" = "$(cat "$pin")" ] ||
+      fail "$gflags holds gflags $version, not $(cat "$pin") as $pin says: run scripts/gflags-mingw.sh"
     echo
     echo "$rule"
-    echo "gflags $(cat "$doc/VERSION") (Debian source package gflags),"
+    echo "gflags $version (Debian source package gflags),"
     echo "the command-line flags library"
     echo "$rule"
     echo
