@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Packs a Windows build's release zip into a scratch folder and checks it as
-# a user would receive it: the three files in order, the exe and README as
-# built, the third-party notices with gflags' copyright and the GCC runtime
-# library exception, SHA256SUMS that verifies, and entries that carry the
-# commit's time and nothing of the machine or user that packed them.
+# a user would receive it: the three files in order; the exe as built; the
+# administrator's guide in CR LF, naming every message of the log and none
+# of our building tools; the third-party notices with gflags' copyright and
+# the GCC runtime library exception; SHA256SUMS that verifies; and entries
+# that carry the commit's time and nothing of the machine or user that
+# packed them.
 # usage: check-zip.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -15,12 +17,42 @@ zip=$(bash "$(dirname "$0")/pack.sh" "$build" "$tmp/out")
 # shellcheck source=/dev/null
 source "$build/pack.env"
 
-[ "$(unzip -Z1 "$zip" | xargs)" = "vt-agent.exe README.md THIRD-PARTY-NOTICES.txt" ] ||
+want="vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt"
+[ "$(unzip -Z1 "$zip" | xargs)" = "$want" ] ||
   fail "$zip holds: $(unzip -Z1 "$zip" | xargs)"
 mkdir "$tmp/unpacked"
 unzip -q "$zip" -d "$tmp/unpacked"
 cmp "$tmp/unpacked/vt-agent.exe" "$exe" || fail "the zipped exe is not the built one"
-cmp "$tmp/unpacked/README.md" "$readme" || fail "the zipped README is not $readme"
+
+# Every line ends with CR LF: as many CRs as LFs, each right before one.
+crlf_only() {
+  local lf cr crlf
+  lf=$(tr -cd '\n' < "$1" | wc -c)
+  cr=$(tr -cd '\r' < "$1" | wc -c)
+  crlf=$(grep -c $'\r$' "$1") || true
+  [ "$lf" -gt 0 ] && [ "$cr" = "$lf" ] && [ "$crlf" = "$lf" ]
+}
+
+# The guide: what an administrator reads, so it names every message the
+# agent logs (agent/vt-agent.cc), and nothing of how we build and test.
+guide=$tmp/unpacked/README.txt
+crlf_only "$guide" || fail "README.txt has line ends other than CR LF"
+tr -d '\r' < "$guide" | cmp -s - "$readme" || fail "the zipped README.txt is not $readme"
+messages=(
+  "starting vt-agent."
+  "Running: "
+  "worker.exe ran successfully."
+  "worker.exe updated binaries."
+  "worker.exe failed with return code: "
+  "error: no worker.exe binary ran successfully."
+  "closing vt-agent."
+)
+for message in "${messages[@]}"; do
+  grep -qF -- "$message" "$guide" || fail "README.txt does not name the log message '$message'"
+done
+for word in Debian Wine qemu binfmt apt-get CMake preset CTest MinGW scripts/; do
+  ! grep -qiF -- "$word" "$guide" || fail "README.txt speaks of '$word': $(grep -inF -- "$word" "$guide" | head -n 1)"
+done
 
 notices=$tmp/unpacked/THIRD-PARTY-NOTICES.txt
 gflags_version=$(sed 's/[.+~]/\\&/g' "$(dirname "$0")/../cmake/gflags-version.txt")

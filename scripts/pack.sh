@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs a Windows build's release zip, and SHA256SUMS beside it, into OUT:
-# the exe, the README and the third-party notices, as BUILD/pack.env names
-# them. The same files give the same zip bytes on any machine, at any time,
+# the exe, the administrator's guide and the third-party notices, as
+# BUILD/pack.env names them. The same files give the same zip bytes on any machine, at any time,
 # by any user: fixed entry order, entry times from the build's
 # SOURCE_DATE_EPOCH, fixed modes, no owner or extra time fields.
 # usage: pack.sh BUILD OUT      prints the zip's path
@@ -22,11 +22,13 @@ out=$(cd "$out" && pwd)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 install -m 0755 "$exe" "$stage/vt-agent.exe"
-install -m 0644 "$readme" "$stage/README.md"
+# Windows tools read text with CR LF line ends; the sources keep LF.
+sed 's/$/\r/' "$readme" > "$stage/README.txt"
 install -m 0644 "$notices" "$stage/THIRD-PARTY-NOTICES.txt"
+chmod 0644 "$stage/README.txt"
 # A zip holds local times from 1980 on, to two seconds.
 stamp=$(( epoch < 315532800 ? 315532800 : epoch ))
-entries=(vt-agent.exe README.md THIRD-PARTY-NOTICES.txt)
+entries=(vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt)
 for entry in "${entries[@]}"; do touch -d "@$stamp" "$stage/$entry"; done
 
 zipfile=$package.zip
