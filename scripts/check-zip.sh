@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
 # Packs a Windows build's release zip into a scratch folder and checks it as
-# a user would receive it: the three files in order; the exe as built; the
+# a user would receive it: the four files in order; the exe as built; the
 # administrator's guide in CR LF, naming every message of the log and none
 # of our building tools; the third-party notices with gflags' copyright and
-# the GCC runtime library exception; SHA256SUMS that verifies; and entries
-# that carry the commit's time and nothing of the machine or user that
-# packed them.
+# the GCC runtime library exception; the task definition in UTF-16 LE with
+# its byte-order mark and CR LF, well-formed, starting the agent in its own
+# folder; SHA256SUMS that verifies; and entries that carry the commit's
+# time and nothing of the machine or user that packed them. The task's
+# import under Wine is check-task.sh's.
 # usage: check-zip.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 fail() { echo "check-zip: $*" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-zip=$(bash "$(dirname "$0")/pack.sh" "$build" "$tmp/out")
+zip=$(bash "$root/scripts/pack.sh" "$build" "$tmp/out")
 # shellcheck source=/dev/null
 source "$build/pack.env"
 
-want="vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt"
+want="vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt vt-agent-task.xml"
 [ "$(unzip -Z1 "$zip" | xargs)" = "$want" ] ||
   fail "$zip holds: $(unzip -Z1 "$zip" | xargs)"
 mkdir "$tmp/unpacked"
@@ -55,7 +58,7 @@ for word in Debian Wine qemu binfmt apt-get CMake preset CTest MinGW scripts/; d
 done
 
 notices=$tmp/unpacked/THIRD-PARTY-NOTICES.txt
-gflags_version=$(sed 's/[.+~]/\\&/g' "$(dirname "$0")/../cmake/gflags-version.txt")
+gflags_version=$(sed 's/[.+~]/\\&/g' "$root/cmake/gflags-version.txt")
 for line in "^gflags $gflags_version (Debian source package gflags)" \
             "^Copyright (c) 2006, Google Inc\.$" \
             "^mingw-w64-[a-z0-9_]*-dev [^ ]* (Debian package" \
@@ -63,6 +66,34 @@ for line in "^gflags $gflags_version (Debian source package gflags)" \
             "GCC RUNTIME LIBRARY EXCEPTION"; do
   grep -q -- "$line" "$notices" || fail "THIRD-PARTY-NOTICES.txt lacks /$line/"
 done
+
+# The task, as Task Scheduler writes one: a UTF-16 LE byte-order mark, then
+# the source's text in UTF-16 LE with CR LF.
+xml=$tmp/unpacked/vt-agent-task.xml
+[ "$(head -c 2 "$xml" | od -An -tx1 | xargs)" = "ff fe" ] ||
+  fail "vt-agent-task.xml does not start with the UTF-16 LE byte-order mark"
+tail -c +3 "$xml" | iconv -f UTF-16LE -t UTF-8 > "$tmp/task.txt" ||
+  fail "vt-agent-task.xml is not UTF-16 LE"
+crlf_only "$tmp/task.txt" || fail "vt-agent-task.xml has line ends other than CR LF"
+head -n 1 "$tmp/task.txt" | grep -q '^<?xml version="1.0" encoding="UTF-16"?>'$'\r''$' ||
+  fail "vt-agent-task.xml does not declare UTF-16: $(head -n 1 "$tmp/task.txt")"
+tr -d '\r' < "$tmp/task.txt" | cmp -s - "$task" || fail "the zipped task is not $task"
+command -v xmllint > /dev/null || fail "xmllint not found (scripts/deps.sh release)"
+xmllint --noout "$xml" || fail "vt-agent-task.xml is not well-formed"
+value() { xmllint --xpath "string($1)" "$xml"; }
+el() { printf "/*[local-name()='%s']" "$@"; }
+[ "$(value "namespace-uri(/*)")" = http://schemas.microsoft.com/windows/2004/02/mit/task ] &&
+  [ "$(value "local-name(/*)")" = Task ] ||
+  fail "vt-agent-task.xml is no Task of the task namespace"
+[[ $(value "/*/@version") =~ ^1\.[2-9]$ ]] ||
+  fail "vt-agent-task.xml has Task version '$(value "/*/@version")', below 1.2"
+# The agent finds everything relative to its working directory: the task
+# must start it in the folder that holds it.
+command=$(value "$(el Task Actions Exec Command)")
+folder=$(value "$(el Task Actions Exec WorkingDirectory)")
+[ -n "$folder" ] || fail "vt-agent-task.xml sets no WorkingDirectory"
+[ "$command" = "$folder\\vt-agent.exe" ] ||
+  fail "vt-agent-task.xml runs '$command', not vt-agent.exe in its WorkingDirectory '$folder'"
 
 (cd "$tmp/out" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not verify"
 [ "$(cut -d' ' -f3 "$tmp/out/SHA256SUMS")" = "$(basename "$zip")" ] ||

@@ -15,8 +15,9 @@ for set in "$@"; do
     wine32) packages+=(wine32:i386 qemu-user-static) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libbenchmark-dev) ;;
-    # The release zip, and the tests that open it.
-    release) packages+=(zip unzip) ;;
+    # The release zip, and the tests that open it (xmllint reads its task
+    # definition).
+    release) packages+=(zip unzip libxml2-utils) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done

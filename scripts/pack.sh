@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Packs a Windows build's release zip, and SHA256SUMS beside it, into OUT:
-# the exe, the administrator's guide and the third-party notices, as
-# BUILD/pack.env names them. The same files give the same zip bytes on any machine, at any time,
+# the exe, the administrator's guide, the third-party notices and the Task
+# Scheduler task, as BUILD/pack.env names them. The same files give the same zip bytes on any machine, at any time,
 # by any user: fixed entry order, entry times from the build's
 # SOURCE_DATE_EPOCH, fixed modes, no owner or extra time fields.
 # usage: pack.sh BUILD OUT      prints the zip's path
@@ -13,7 +13,7 @@ fail() { echo "pack: $*" >&2; exit 1; }
 # shellcheck source=/dev/null
 source "$build/pack.env"
 command -v zip > /dev/null || fail "zip not found (scripts/deps.sh release)"
-for file in "$exe" "$readme" "$notices"; do
+for file in "$exe" "$readme" "$notices" "$task"; do
   [ -f "$file" ] || fail "$file is missing: build vt-agent first"
 done
 
@@ -25,10 +25,14 @@ install -m 0755 "$exe" "$stage/vt-agent.exe"
 # Windows tools read text with CR LF line ends; the sources keep LF.
 sed 's/$/\r/' "$readme" > "$stage/README.txt"
 install -m 0644 "$notices" "$stage/THIRD-PARTY-NOTICES.txt"
-chmod 0644 "$stage/README.txt"
+# As Task Scheduler writes a task: UTF-16 LE with a byte-order mark.
+{ printf '\xff\xfe'; sed 's/$/\r/' "$task" | iconv -f UTF-8 -t UTF-16LE; } \
+  > "$stage/vt-agent-task.xml"
+chmod 0644 "$stage/README.txt" "$stage/vt-agent-task.xml"
 # A zip holds local times from 1980 on, to two seconds.
 stamp=$(( epoch < 315532800 ? 315532800 : epoch ))
-entries=(vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt)
+# The program first, then what a person reads, then what tools read.
+entries=(vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt vt-agent-task.xml)
 for entry in "${entries[@]}"; do touch -d "@$stamp" "$stage/$entry"; done
 
 zipfile=$package.zip
