@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Packs a Windows build's release zip into a scratch folder and checks it as
-# a user would receive it: the four files in order; the exe as built; the
+# a user would receive it: the five files in order; the exe as built; the
 # administrator's guide in CR LF, naming every message of the log and none
 # of our building tools; the third-party notices with gflags' copyright and
 # the GCC runtime library exception; the task definition in UTF-16 LE with
 # its byte-order mark and CR LF, well-formed, starting the agent in its own
-# folder; SHA256SUMS that verifies; and entries that carry the commit's
-# time and nothing of the machine or user that packed them. The task's
-# import under Wine is check-task.sh's.
+# folder; SHA256SUMS that verifies; and entries that carry the commit's time
+# and nothing of the machine or user that packed them. The SBOM's content
+# is checked by check-sbom.sh, the task's import under Wine by
+# check-task.sh.
 # usage: check-zip.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -20,7 +21,7 @@ zip=$(bash "$root/scripts/pack.sh" "$build" "$tmp/out")
 # shellcheck source=/dev/null
 source "$build/pack.env"
 
-want="vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt vt-agent-task.xml"
+want="vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt vt-agent.cdx.json vt-agent-task.xml"
 [ "$(unzip -Z1 "$zip" | xargs)" = "$want" ] ||
   fail "$zip holds: $(unzip -Z1 "$zip" | xargs)"
 mkdir "$tmp/unpacked"
