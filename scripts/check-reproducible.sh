@@ -3,10 +3,11 @@
 # it stands to another path, with new file times, builds gflags and
 # vt-agent.exe there again and packs it (later, in another time zone, locale
 # and umask, without the tests), and compares the exes, the notices, the
-# zips and SHA256SUMS with this build's byte for byte. gflags' fetched
+# zips (and so the SBOM and the other files packed with the exe) and
+# SHA256SUMS with this build's byte for byte. gflags' fetched
 # source package is copied rather than fetched again.
 # usage: check-reproducible.sh SOURCE BUILD GFLAGS_SOURCE
-#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags-2.2.2
+#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags source
 set -euo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
@@ -22,6 +23,9 @@ mkdir -p "$copy/build/deps/src"
 tar -C "$src" --exclude=./build -cf - . | tar -C "$copy" -m -xf -
 cp -r "$gflags_src" "$copy/build/deps/src/"
 
+# Packed first, so that the second packing comes seconds later: anything
+# that takes the clock's time instead of the build's shows.
+first=$(bash "$src/scripts/pack.sh" "$build" "$tmp/first")
 log=$tmp/rebuild.log
 (
   cd "$copy"
@@ -33,13 +37,18 @@ log=$tmp/rebuild.log
   bash scripts/pack.sh build/win32 "$tmp/second"
 ) > "$log" 2>&1 || { tail -n 30 "$log" >&2; fail "the second build failed ($log)"; }
 
-first=$(bash "$src/scripts/pack.sh" "$build" "$tmp/first")
 second=$tmp/second/$(basename "$first")
 cmp "$build/vt-agent.exe" "$copy/build/win32/vt-agent.exe" ||
   fail "the exes differ: $build/vt-agent.exe $copy/build/win32/vt-agent.exe"
 cmp "$copy/build/win32/THIRD-PARTY-NOTICES.txt" "$build/THIRD-PARTY-NOTICES.txt" ||
   fail "the notices differ"
-cmp "$first" "$second" || fail "the zips differ: $first $second"
+if ! cmp "$first" "$second"; then
+  for entry in $(unzip -Z1 "$first"); do
+    cmp -s <(unzip -p "$first" "$entry") <(unzip -p "$second" "$entry") ||
+      echo "check-reproducible: $entry differs" >&2
+  done
+  fail "the zips differ: $first $second"
+fi
 cmp "$tmp/first/SHA256SUMS" "$tmp/second/SHA256SUMS" || fail "SHA256SUMS differ"
 echo "check-reproducible: built again in $copy:"
 sha256sum "$build/vt-agent.exe" "$first" | sed 's|  .*/|  |'

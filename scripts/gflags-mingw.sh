@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Build Debian's gflags 2.2.2 as a static MinGW-w64 library and install it
-# with its CMake package config, its licence (share/doc/gflags/COPYING.txt)
-# and the Debian version it was built from (share/doc/gflags/VERSION).
+# Build Debian's gflags, at the source version that cmake/gflags-version.txt
+# pins, as a static MinGW-w64 library and install it with its CMake package
+# config, its licence (share/doc/gflags/COPYING.txt) and the Debian version
+# it was built from (share/doc/gflags/VERSION).
 # The library names its source files relative to the source package, so
 # that what links it holds no path of this machine.
 # Usage: gflags-mingw.sh <x86_64-w64-mingw32|i686-w64-mingw32> <prefix>
@@ -17,8 +18,17 @@ case $triple in
   *) die "unsupported triple '$triple'" ;;
 esac
 
-# Already installed by this very recipe: nothing to do.
-recipe=$(sha256sum "$0" | cut -d' ' -f1)
+# The one place for the version: the notices, the SBOM and the tests read
+# it too. The upstream version names the source folder.
+pin=$(dirname "$0")/../cmake/gflags-version.txt
+version=$(cat "$pin") || die "cannot read $pin"
+[[ $version =~ ^([0-9]+:)?[0-9][A-Za-z0-9.+~]*-[A-Za-z0-9.+~]+$ ]] ||
+  die "$pin holds '$version', not a Debian source version"
+upstream=${version#*:}
+upstream=${upstream%-*}
+
+# Already installed by this very recipe, at this version: nothing to do.
+recipe=$(cat "$0" "$pin" | sha256sum | cut -d' ' -f1)
 [ -f "$prefix/lib/cmake/gflags/gflags-config.cmake" ] &&
   [ "$(cat "$prefix/.recipe" 2>/dev/null)" = "$recipe" ] && exit 0
 
@@ -34,7 +44,7 @@ cache=$(dirname "$prefix")/src
 mkdir -p "$cache"
 log=$cache/gflags-$triple.log
 : >"$log"
-srcdir=$cache/gflags-2.2.2
+srcdir=$cache/gflags-$upstream
 builddir=$cache/build-gflags-$triple
 start=$SECONDS
 
@@ -120,7 +130,10 @@ debsrc_stanzas() {
 }
 
 fetch_source() {
-  [ -f "$srcdir/.fetched" ] && [ -f "$srcdir/CMakeLists.txt" ] && return 0
+  # Another Debian revision of the same upstream version unpacks to the same
+  # folder: the marker says which one is there.
+  [ "$(cat "$srcdir/.fetched" 2>/dev/null)" = "$version" ] &&
+    [ -f "$srcdir/CMakeLists.txt" ] && return 0
   rm -rf "$srcdir"
   command -v dpkg-source >/dev/null ||
     fail "dpkg-source not found; scripts/deps.sh windows installs dpkg-dev"
@@ -142,13 +155,19 @@ fetch_source() {
   )
   echo "== apt-get update ($apt)" >>"$log"
   apt-get "${opts[@]}" update >>"$log" 2>&1 || fail "apt-get update failed"
-  echo "== apt-get source gflags" >>"$log"
-  (cd "$cache" && apt-get "${opts[@]}" source --only-source gflags) >>"$log" 2>&1 ||
-    fail "apt-get source gflags failed"
-  [ -f "$srcdir/CMakeLists.txt" ] || fail "gflags 2.2.2 source not found after apt-get source"
+  # apt-get's own message for a missing version is easily lost in the log.
+  local offered
+  offered=$(apt-cache "${opts[@]}" showsrc --only-source gflags 2>>"$log" |
+    sed -n 's/^Version: //p' | sort -u | xargs)
+  grep -qxF -- "$version" < <(tr ' ' '\n' <<<"$offered") ||
+    fail "the archive has no gflags $version (pinned in cmake/gflags-version.txt); it has: ${offered:-none}"
+  echo "== apt-get source gflags=$version" >>"$log"
+  (cd "$cache" && apt-get "${opts[@]}" source --only-source "gflags=$version") >>"$log" 2>&1 ||
+    fail "apt-get source gflags=$version failed"
+  [ -f "$srcdir/CMakeLists.txt" ] || fail "gflags $version source not found in $srcdir after apt-get source"
   # Index files are only needed for this one fetch.
   rm -rf "$apt"
-  touch "$srcdir/.fetched"
+  echo "$version" >"$srcdir/.fetched"
 }
 
 # Lock so parallel runs for both triples do not fetch at the same time.
@@ -179,7 +198,7 @@ echo "== configure" >>"$log"
 cmake -S "$srcdir" -B "$builddir" \
   -DCMAKE_TOOLCHAIN_FILE="$builddir/toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$srcdir/=gflags-2.2.2/ -ffile-prefix-map=$builddir/=gflags-build/" \
+  -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$srcdir/=gflags-$upstream/ -ffile-prefix-map=$builddir/=gflags-build/" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DBUILD_SHARED_LIBS=OFF \
   -DBUILD_STATIC_LIBS=ON \
@@ -201,7 +220,7 @@ echo "== install (stage)" >>"$log"
 cmake --install "$builddir" --prefix "$stage" >>"$log" 2>&1 || fail "install failed"
 cfg=lib/cmake/gflags/gflags-config.cmake
 [ -f "$stage/$cfg" ] || fail "install did not produce $cfg"
-# 2.2.2's config tests a misspelt target name ("PACKAGE_NAME@_static"), so
+# This release's config tests a misspelt target name ("PACKAGE_NAME@_static"), so
 # without the nothreads lib a plain find_package(gflags) fails; fix the name.
 sed -i 's/}PACKAGE_NAME@_static/}gflags_static/' "$stage/$cfg"
 grep -q 'PACKAGE_NAME@' "$stage/$cfg" && fail "could not fix target name in $cfg"
@@ -211,6 +230,8 @@ command -v dpkg-parsechangelog >/dev/null ||
   fail "dpkg-parsechangelog not found; scripts/deps.sh windows installs dpkg-dev"
 dpkg-parsechangelog -l "$srcdir/debian/changelog" -S Version \
   >"$stage/share/doc/gflags/VERSION" || fail "no version in debian/changelog"
+[ "$(cat "$stage/share/doc/gflags/VERSION")" = "$version" ] ||
+  fail "$srcdir is gflags $(cat "$stage/share/doc/gflags/VERSION"), not the pinned $version"
 mv "$stage/$cfg" "$builddir/gflags-config.cmake"
 rm -f "$prefix/$cfg"
 cp -a "$stage/." "$prefix/"

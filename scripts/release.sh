@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release artifact: the 32-bit vt-agent.exe with the README and
-# the third-party notices, as build/win32/vt-agent-<version>-win32.zip, and
+# Builds the release artifact: the 32-bit vt-agent.exe with the
+# administrator's guide, the third-party notices, the SBOM and the task
+# definition, as build/win32/vt-agent-<version>-win32.zip, and
 # build/win32/SHA256SUMS beside it. The exe is packed as the tests ran it:
 # built, checked, run under Wine's 32-bit loader and built once more
 # elsewhere to the same bytes, then packed without building again. The
@@ -9,7 +10,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows wine32 release
+bash scripts/deps.sh native windows wine32 release sbom
 bash scripts/wine32.sh
 build_mingw_gflags x86_64-w64-mingw32 i686-w64-mingw32
 # The 64-bit test programs run the 32-bit exe and read its resources.

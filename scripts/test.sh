@@ -3,12 +3,13 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run, the
 # 64-bit Windows build under Wine, and the shipping 32-bit exe under Wine's
 # 32-bit loader (a few end-to-end cases, driven by the 64-bit tests), with
-# its resources, its release zip, and a second build of it that must give
-# the same bytes.
+# its resources, its release zip (with its SBOM, and its task definition
+# imported under Wine), and a second build of it that must give the same
+# bytes.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows wine32 fuzz release
+bash scripts/deps.sh native windows wine32 fuzz release sbom
 # Where the kernel runs no i386 programs itself, they run under qemu.
 bash scripts/wine32.sh
 
