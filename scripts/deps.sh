@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs and lacks.
-# usage: scripts/deps.sh native|windows|wine32|fuzz|bench|release ...
+# usage: scripts/deps.sh native|windows|wine32|fuzz|bench|release|msi ...
 set -euo pipefail
 
 packages=()
@@ -17,6 +17,9 @@ for set in "$@"; do
     bench) packages+=(libbenchmark-dev) ;;
     # The release zip, and the tests that open it.
     release) packages+=(zip unzip) ;;
+    # The MSI: wixl; msitools to set and read it; faketime to give wixl the
+    # build's time.
+    msi) packages+=(wixl msitools faketime) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done

@@ -8,7 +8,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows wine32 fuzz release
+bash scripts/deps.sh native windows wine32 fuzz release msi
 # Where the kernel runs no i386 programs itself, they run under qemu.
 bash scripts/wine32.sh
 
