@@ -3,7 +3,7 @@
 # receive the two: it installs exactly the zip's files, with the same bytes,
 # runs no custom action, and its summary information carries the build's
 # epoch. Without ZIP and MSI, packs both from BUILD into a scratch folder
-# first.
+# first, unsigned.
 # usage: check-msi.sh BUILD [ZIP MSI]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +15,8 @@ trap 'rm -rf "$tmp"' EXIT
 if [ $# -ge 3 ]; then
   zip=$2 msi=$3
 else
-  made=$(bash "$here/package.sh" "$build" "$tmp/out")
+  made=$(env -u VT_SIGN_PKCS12 -u VT_SIGN_PASSWORD -u VT_SIGN_TIMESTAMP_URL \
+    bash "$here/package.sh" "$build" "$tmp/out")
   zip=$(sed -n 1p <<<"$made") msi=$(sed -n 2p <<<"$made")
 fi
 # shellcheck source=/dev/null

@@ -17,9 +17,9 @@ for set in "$@"; do
     bench) packages+=(libbenchmark-dev) ;;
     # The release zip, and the tests that open it.
     release) packages+=(zip unzip) ;;
-    # The MSI: wixl; msitools to set and read it; faketime to give wixl the
-    # build's time.
-    msi) packages+=(wixl msitools faketime) ;;
+    # The MSI (wixl; msitools to set and read it; faketime to give wixl the
+    # build's time), and signing a release.
+    msi) packages+=(wixl msitools faketime osslsigncode openssl) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done

@@ -7,6 +7,10 @@
 # elsewhere to the same bytes, then packed without building again. The
 # same commit gives the same zip and MSI on any machine with the same Debian
 # packages.
+# With VT_SIGN_PKCS12 and VT_SIGN_PASSWORD (and optionally
+# VT_SIGN_TIMESTAMP_URL; see scripts/sign.sh), the exe is signed before it
+# is packed and the MSI once it is built; removing the exe's signature gives
+# back the reproducible exe.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -22,7 +26,13 @@ zip=$(sed -n 1p <<<"$made") msi=$(sed -n 2p <<<"$made")
 unpacked=build/win32/release-check
 rm -rf "$unpacked" && mkdir -p "$unpacked"
 (cd "$unpacked" && unzip -q "$zip")
-cmp "$unpacked/vt-agent.exe" build/win32/vt-agent.exe ||
+packed=$unpacked/vt-agent.exe
+if [ -n "${VT_SIGN_PKCS12:-}" ]; then
+  osslsigncode remove-signature -in "$packed" -out "$unpacked/unsigned.exe" > /dev/null ||
+    { echo "release: the exe in $zip is not signed" >&2; exit 1; }
+  packed=$unpacked/unsigned.exe
+fi
+cmp "$packed" build/win32/vt-agent.exe ||
   { echo "release: $zip does not hold the exe that was tested" >&2; exit 1; }
 bash scripts/check-msi.sh build/win32 "$zip" "$msi"
 cat build/win32/SHA256SUMS

@@ -27,7 +27,8 @@ rm -f "$WINEPREFIX/wineserver"  # the other prefix's server's, if any
 
 # The release as scripts/release.sh makes it, and a second MSI of the same
 # files with the next version.
-made=$(bash "$here/../scripts/package.sh" "$build" "$tmp/out")
+made=$(env -u VT_SIGN_PKCS12 -u VT_SIGN_PASSWORD -u VT_SIGN_TIMESTAMP_URL \
+  bash "$here/../scripts/package.sh" "$build" "$tmp/out")
 zip=$(sed -n 1p <<<"$made") msi=$(sed -n 2p <<<"$made")
 # shellcheck source=/dev/null
 source "$build/msi.env"
