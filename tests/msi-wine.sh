@@ -4,9 +4,10 @@
 # installed quietly, to the default folder and then to a folder given as
 # INSTALLDIR; the agent run once there (one 32-bit start); a release and a
 # log line added, as the agent's life adds them; upgraded to a newer
-# version, which must find the folder by itself and replace the files; then
-# removed, which must find it too, and keep log\ and bin\ with what they
-# hold.
+# version, which must find the folder by itself and replace the files, and
+# which an older package must not replace; then removed, which must find
+# the folder too, and keep log\ and bin\ with what they hold, and the
+# worker's config.txt.
 # usage: msi-wine.sh BUILD PREFIX WINE64
 #   BUILD: the win32 build; PREFIX: the Wine prefix to copy
 set -euo pipefail
@@ -23,7 +24,6 @@ cleanup() {
 }
 trap cleanup EXIT
 cp -a "$prefix" "$WINEPREFIX"
-rm -f "$WINEPREFIX/wineserver"  # the other prefix's server's, if any
 
 # The release as scripts/release.sh makes it, and a second MSI of the same
 # files with the next version.
@@ -57,10 +57,12 @@ check_installed() {  # FOLDER
   done
   [ -d "$1/log" ] && [ -d "$1/bin" ] || fail "$1 lacks log\\ or bin\\: $(ls "$1")"
 }
-check_kept() {  # WHAT: log\ and bin\ still hold what the agent's life added
+check_kept() {  # WHAT: what the agent's life added is still there
   cmp -s "$log" "$tmp/log.kept" || fail "$1 changed or removed the log"
   cmp -s "$folder/bin/r0001/worker.exe" "$tmp/zip/vt-agent.exe" ||
     fail "$1 changed or removed bin\\r0001"
+  [ "$(cat "$folder/config.txt")" = $'the worker configuration\r' ] ||
+    fail "$1 changed or removed config.txt"
 }
 check_removed() {  # FOLDER: none of the package's files is there
   for name in $files; do
@@ -101,6 +103,7 @@ mkdir "$folder/bin/r0001"
 cp "$tmp/zip/vt-agent.exe" "$folder/bin/r0001/worker.exe"
 printf 'a line of the worker\r\n' >> "$log"
 cp "$log" "$tmp/log.kept"
+printf 'the worker configuration\r\n' > "$folder/config.txt"
 # Changed since the install, so that only a real replacement restores them.
 for name in $files; do echo changed > "$folder/$name"; done
 
@@ -111,6 +114,12 @@ check_kept "the upgrade"
 check_removed "$default"
 ! registered "$(product_code "$msi")" || fail "the upgrade left the old version installed"
 registered "$(product_code "$next")" || fail "the upgrade is not registered"
+# An older package refuses to install over it, and changes nothing.
+if (cd "$tmp/out" && "$wine" msiexec /i "$(basename "$msi")" /qn); then
+  fail "the older package installed over the newer one"
+fi
+check_installed "$folder"
+registered "$(product_code "$next")" || fail "the older package removed the newer one"
 
 # The uninstall finds the folder by itself, and keeps log\ and bin\.
 msiexec /x "$next"
