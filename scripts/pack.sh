@@ -24,8 +24,9 @@ trap 'rm -rf "$stage"' EXIT
 install -m 0755 "$exe" "$stage/vt-agent.exe"
 install -m 0644 "$readme" "$stage/README.md"
 install -m 0644 "$notices" "$stage/THIRD-PARTY-NOTICES.txt"
-# A zip holds local times from 1980 on, to two seconds.
-stamp=$(( epoch < 315532800 ? 315532800 : epoch ))
+# A zip holds local times from 1980 on, to two seconds; zip rounds an odd
+# second up, so give it an even one, the second before.
+stamp=$(( epoch < 315532800 ? 315532800 : epoch / 2 * 2 ))
 entries=(vt-agent.exe README.md THIRD-PARTY-NOTICES.txt)
 for entry in "${entries[@]}"; do touch -d "@$stamp" "$stage/$entry"; done
 
