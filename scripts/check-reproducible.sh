@@ -50,6 +50,14 @@ if ! cmp "$first" "$second"; then
   fail "the zips differ: $first $second"
 fi
 cmp "$tmp/first/SHA256SUMS" "$tmp/second/SHA256SUMS" || fail "SHA256SUMS differ"
+# The MSI made from each zip, the second as the second build would make it.
+first_msi=$(bash "$src/scripts/msi.sh" "$build" "$first" "$tmp/first")
+second_msi=$(cd "$copy" && umask 077 && TZ=Pacific/Kiritimati LC_ALL=C \
+  bash scripts/msi.sh build/win32 "$second" "$tmp/second" 2>> "$log") ||
+  { tail -n 30 "$log" >&2; fail "the second MSI failed ($log)"; }
+cmp "$first_msi" "$second_msi" || fail "the MSIs differ: $first_msi $second_msi"
+echo "check-reproducible: the MSI, made twice:"
+sha256sum "$first_msi" "$second_msi" | sed 's|  .*/\([^/]*/[^/]*\)$|  \1|'
 echo "check-reproducible: built again in $copy:"
 sha256sum "$build/vt-agent.exe" "$first" | sed 's|  .*/|  |'
 rm -rf "$tmp"

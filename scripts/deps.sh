@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a build needs and lacks; for the set
 # sbom, also the npm packages of the SBOM's check.
-# usage: scripts/deps.sh native|windows|wine32|fuzz|bench|release|sbom ...
+# usage: scripts/deps.sh native|windows|wine32|fuzz|bench|release|sbom|msi ...
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -26,6 +26,9 @@ for set in "$@"; do
     sbom)
       command -v npm > /dev/null || packages+=(npm)
       sbom=1 ;;
+    # The MSI (wixl; msitools to set and read it; faketime to give wixl the
+    # build's time), and signing a release.
+    msi) packages+=(wixl msitools faketime osslsigncode openssl) ;;
     *) echo "deps.sh: unknown set '$set'" >&2; exit 2 ;;
   esac
 done

@@ -35,8 +35,9 @@ bash "$scripts/sbom.sh" "$stage/vt-agent.exe" "$version" "$epoch" "$components" 
 { printf '\xff\xfe'; sed 's/$/\r/' "$task" | iconv -f UTF-8 -t UTF-16LE; } \
   > "$stage/vt-agent-task.xml"
 chmod 0644 "$stage/README.txt" "$stage/vt-agent.cdx.json" "$stage/vt-agent-task.xml"
-# A zip holds local times from 1980 on, to two seconds.
-stamp=$(( epoch < 315532800 ? 315532800 : epoch ))
+# A zip holds local times from 1980 on, to two seconds; zip rounds an odd
+# second up, so give it an even one, the second before.
+stamp=$(( epoch < 315532800 ? 315532800 : epoch / 2 * 2 ))
 # The program first, then what a person reads, then what tools read.
 entries=(vt-agent.exe README.txt THIRD-PARTY-NOTICES.txt vt-agent.cdx.json vt-agent-task.xml)
 for entry in "${entries[@]}"; do touch -d "@$stamp" "$stage/$entry"; done

@@ -9,7 +9,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-bash scripts/deps.sh native windows wine32 fuzz release sbom
+bash scripts/deps.sh native windows wine32 fuzz release sbom msi
 # Where the kernel runs no i386 programs itself, they run under qemu.
 bash scripts/wine32.sh
 
