@@ -130,7 +130,8 @@ std::string FlagFileFault(const std::string& path) {
     std::string_view content(text.data() + start, end - start);
     start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     ++line;
-    while (!content.empty() && std::isspace(static_cast<unsigned char>(content[0]))) {
+    while (!content.empty() &&
+           std::isspace(static_cast<unsigned char>(content[0]))) {
       content.remove_prefix(1);
     }
     if (content.empty() || content[0] == '#') continue;
@@ -155,8 +156,8 @@ bool ValidateFlagFiles(const char*, const std::string& value) {
     if (path.empty()) continue;
     const std::string fault = FlagFileFault(path);
     if (!fault.empty()) {
-      std::fprintf(stderr, "%s: flag file %s: %s\n", kProgramName,
-                   path.c_str(), fault.c_str());
+      std::fprintf(stderr, "%s: flag file %s: %s\n", kProgramName, path.c_str(),
+                   fault.c_str());
       return false;
     }
   }

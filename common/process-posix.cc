@@ -93,7 +93,8 @@ void PrepareToRunCommands() {
     struct sigaction given;
     // What the caller ignores (nohup: SIGHUP) stays ignored, the command's
     // too.
-    if (sigaction(signal, nullptr, &given) == 0 && given.sa_handler != SIG_IGN) {
+    if (sigaction(signal, nullptr, &given) == 0 &&
+        given.sa_handler != SIG_IGN) {
       sigaction(signal, &stop, nullptr);
     }
   }
@@ -153,8 +154,7 @@ CommandResult RunCommandLine(const std::string& command_line) {
   }
   char sh[] = "sh";
   char dash_c[] = "-c";
-  char* argv[] = {sh, dash_c, const_cast<char*>(command_line.c_str()),
-                  nullptr};
+  char* argv[] = {sh, dash_c, const_cast<char*>(command_line.c_str()), nullptr};
   pid_t child = -1;
   const bool started =
       posix_spawn(&child, "/bin/sh", &actions, &attributes, argv, environ) == 0;
@@ -181,8 +181,8 @@ CommandResult RunCommandLine(const std::string& command_line) {
       result.interrupt = g_stop;
     }
   }
-  g_interrupted_in_foreground = terminal != -1 && result.interrupt != 0 &&
-                                g_stop == 0;
+  g_interrupted_in_foreground =
+      terminal != -1 && result.interrupt != 0 && g_stop == 0;
   if (terminal != -1) TakeTerminalBack(terminal);
   sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
   sigaction(SIGINT, &caller_int, nullptr);

@@ -21,8 +21,7 @@ void PrepareToRunCommands() {
   // A crashing worker, or one that misses a DLL, ends with its status
   // instead of waiting on a dialog that nobody may see. Inherited by every
   // process started from here.
-  SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS |
-               SEM_NOGPFAULTERRORBOX);
+  SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   // Task Scheduler's End, its time limit and taskkill /F end the agent
   // alone; the job ends cmd.exe and the worker with it, whenever its last
   // handle closes: the agent's own, never closed, never inherited (system()
@@ -35,8 +34,8 @@ void PrepareToRunCommands() {
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   // Where the agent cannot be put in a job (Windows 7, already in one),
   // it runs as before.
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation,
-                               &limits, sizeof limits) ||
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                               sizeof limits) ||
       !AssignProcessToJobObject(job, GetCurrentProcess())) {
     CloseHandle(job);
   }

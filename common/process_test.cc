@@ -103,9 +103,8 @@ TEST(RunCommandLineTest, DecodesSignalsAndFailuresAsShellsDo) {
 // reaching whoever started the agent.
 TEST(RunCommandLineTest, RunsTheInterpreterInAProcessGroupOfItsOwn) {
   // Field 5 of /proc/PID/stat is the process group.
-  EXPECT_EQ(RunCommandLine("test \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$")
-                .status,
-            0);
+  EXPECT_EQ(
+      RunCommandLine("test \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$").status, 0);
 }
 
 // What the agent ignores for itself, the command gets at its default; what

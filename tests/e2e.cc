@@ -61,8 +61,8 @@ bool ErrorMatches(const std::string& expected, const std::string& err) {
 // Waits until `done` holds or `program` has ended; whether `done` held.
 template <typename Predicate>
 bool WaitUntil(Predicate done, const Started& program) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(kRunSeconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kRunSeconds);
   while (!done()) {
     if (EndsWithin(program.id, 0) ||
         std::chrono::steady_clock::now() > deadline) {
@@ -149,8 +149,8 @@ Ended Installation::RunAndAct(const std::string& command_line, Action action,
     RunCommandLine("mkfifo ../typed");
     in = "../typed";
   }
-  Started agent = StartRedirected(command_line, "../stdout.txt",
-                                  "../stderr.txt", in);
+  Started agent =
+      StartRedirected(command_line, "../stdout.txt", "../stderr.txt", in);
   if (at_terminal_) {
     keys.open("../typed", std::ios::binary);
     keys << typed_ << std::flush;
@@ -171,8 +171,7 @@ Ended Installation::RunAndAct(const std::string& command_line, Action action,
       }
       break;
     case Action::kSigtermBeforeTheFirstWorker:
-      if (WaitUntil([&] { return CatchesSignal(agent.id, kSigterm); },
-                    agent)) {
+      if (WaitUntil([&] { return CatchesSignal(agent.id, kSigterm); }, agent)) {
         SendSignal(agent, kSigterm, false);
       }
       break;
@@ -192,14 +191,13 @@ Outcome Installation::RunOnce(const std::string& args, Action action) {
   std::string agent = wrapper_ + Native("./vt-agent.exe") + " " + args;
   if (at_terminal_) {
     agent = "script -qefc " +
-            QuoteArgument("sh -c " + QuoteArgument(agent +
-                                                  "; echo after $? >> "
-                                                  "runs.txt")) +
+            QuoteArgument("sh -c " + QuoteArgument(agent + "; echo after $? >> "
+                                                           "runs.txt")) +
             " /dev/null";
   }
   Outcome outcome;
-  for (const char* file : {"../stdout.txt", "../status", "../gone",
-                           "../typed"}) {
+  for (const char* file :
+       {"../stdout.txt", "../status", "../gone", "../typed"}) {
     fs::remove(file);
   }
   outcome.earliest = ZoneStamp(std::time(nullptr));

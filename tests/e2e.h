@@ -133,9 +133,9 @@ struct Case {
   std::string args = "";
   Action action = Action::kNone;
 
-  int status = -1;  // the agent's exit status
-  int signal = 0;   // the signal the agent ends by (POSIX), 0 when it exits
-  Messages log = {};       // the log file's messages (MessagesOf)
+  int status = -1;    // the agent's exit status
+  int signal = 0;     // the signal the agent ends by (POSIX), 0 when it exits
+  Messages log = {};  // the log file's messages (MessagesOf)
   Messages received = {};  // the lines of runs.txt (Received, and others)
   // Standard output's messages; {kAnything}: not looked at.
   Messages out = {};
@@ -153,10 +153,12 @@ class AgentTest : public Installation,
                   public testing::WithParamInterface<Case> {};
 
 // Instantiates AgentTest.Runs with `cases` as TOPIC/AgentTest.Runs/NAME.
-#define VT_E2E_CASES(topic, cases)                                       \
-  INSTANTIATE_TEST_SUITE_P(                                              \
-      topic, AgentTest, testing::ValuesIn(OnThisPlatform(cases)),        \
-      [](const testing::TestParamInfo<Case>& info) { return info.param.name; })
+#define VT_E2E_CASES(topic, cases)                                        \
+  INSTANTIATE_TEST_SUITE_P(topic, AgentTest,                              \
+                           testing::ValuesIn(OnThisPlatform(cases)),      \
+                           [](const testing::TestParamInfo<Case>& info) { \
+                             return info.param.name;                      \
+                           })
 
 // The messages of the agent's lines in `text` (a log or standard output),
 // checking that each is stamped with the local time of the run; lines of

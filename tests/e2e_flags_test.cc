@@ -139,7 +139,7 @@ VT_E2E_CASES(Config, ConfigCases());
 // -flagfile=flags.txt holding `text`, and `more.txt` holding `more` when
 // given.
 std::function<void(Installation&)> FlagFile(const std::string& text,
-                                             const std::string& more = "") {
+                                            const std::string& more = "") {
   return [text, more](Installation& i) {
     i.Release("r1");
     WriteFile("inst/flags.txt", text);
@@ -166,8 +166,7 @@ std::vector<Case> FlagFileCases() {
                            kClose};
   const Messages school_received = {Received("r1", "school.cfg")};
   auto works = [&](const char* name, const std::string& text,
-                   const std::string& more = "",
-                   Platforms platforms = kBoth) {
+                   const std::string& more = "", Platforms platforms = kBoth) {
     return Case{.name = name,
                 .platforms = platforms,
                 .setup = FlagFile(text, more),
@@ -187,7 +186,8 @@ std::vector<Case> FlagFileCases() {
                 .err = why};
   };
   return {
-      works("LfLineEnds", "# the school's configuration\n\n-config=school.cfg\n"),
+      works("LfLineEnds",
+            "# the school's configuration\n\n-config=school.cfg\n"),
       works("CrLfLineEnds",
             "# the school's configuration\r\n\r\n-config=school.cfg\r\n"),
       works("CrLfThenLfLineEnds", "# comment\r\n-config=school.cfg\n"),

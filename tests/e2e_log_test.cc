@@ -99,7 +99,9 @@ std::vector<Case> LogCases() {
        .received = {Received("r1")}},
       {.name = "WorkerRotatesTheLogAndTheAgentStartsANewOne",
        .setup =
-           [](Installation& i) { i.Release("r1", "rotate=old.log log=rotated"); },
+           [](Installation& i) {
+             i.Release("r1", "rotate=old.log log=rotated");
+           },
        .status = 0,
        .log = {"| rotated", kSuccess, kClose},
        .received = {Received("r1")}},

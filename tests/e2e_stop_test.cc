@@ -35,19 +35,18 @@ std::vector<Case> InterruptCases() {
                  kClose},
          .received = {Received("r2")}});
   }
-  cases.push_back(
-      {.name = "CtrlCAfterAnUpdateStopsTheAgent",
-       .platforms = kPosixOnly,
-       .setup =
-           [](Installation& i) {
-             i.Release("r1", "install=r2 exit=1\ninterrupt=2");
-             i.Release("r0");
-           },
-       .status = 128 + kSigint,
-       .signal = kSigint,
-       .log = {kStart, Running("r1"), kUpdated, Running("r2"),
-               Failed(128 + kSigint), kNone, kClose},
-       .received = {Received("r1"), Received("r2")}});
+  cases.push_back({.name = "CtrlCAfterAnUpdateStopsTheAgent",
+                   .platforms = kPosixOnly,
+                   .setup =
+                       [](Installation& i) {
+                         i.Release("r1", "install=r2 exit=1\ninterrupt=2");
+                         i.Release("r0");
+                       },
+                   .status = 128 + kSigint,
+                   .signal = kSigint,
+                   .log = {kStart, Running("r1"), kUpdated, Running("r2"),
+                           Failed(128 + kSigint), kNone, kClose},
+                   .received = {Received("r1"), Received("r2")}});
   // Not interruptions: the next release runs.
   cases.push_back({.name = "WorkerKilledBySigtermIsAFailure",
                    .platforms = kPosixOnly,
@@ -66,13 +65,13 @@ std::vector<Case> InterruptCases() {
                    .received = {Received("r2"), Received("r1")}});
   // On Windows Ctrl+C reaches every process of the console; the agent
   // leaves it to the worker and learns of it from the worker's status.
-  cases.push_back({.name = "WorkerEndedByCtrlCStopsTheAgent",
-                   .platforms = kWindowsOnly,
-                   .setup = NewestDoes("exit=" + std::to_string(kControlCExit)),
-                   .status = kControlCExit,
-                   .log = {kStart, Running("r2"), Failed(kControlCExit), kNone,
-                           kClose},
-                   .received = {Received("r2")}});
+  cases.push_back(
+      {.name = "WorkerEndedByCtrlCStopsTheAgent",
+       .platforms = kWindowsOnly,
+       .setup = NewestDoes("exit=" + std::to_string(kControlCExit)),
+       .status = kControlCExit,
+       .log = {kStart, Running("r2"), Failed(kControlCExit), kNone, kClose},
+       .received = {Received("r2")}});
   return cases;
 }
 

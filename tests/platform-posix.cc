@@ -77,9 +77,8 @@ bool IsOpenInAnyProcess(const std::string& path) {
   return false;
 }
 
-Started StartRedirected(const std::string& command_line,
-                        const std::string& out, const std::string& err,
-                        const std::string& in) {
+Started StartRedirected(const std::string& command_line, const std::string& out,
+                        const std::string& err, const std::string& in) {
   const pid_t child = fork();
   if (child == 0) {
     setsid();

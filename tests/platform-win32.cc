@@ -28,9 +28,8 @@ HANDLE OpenForChild(const std::string& path, DWORD access, DWORD creation) {
 
 }  // namespace
 
-Started StartRedirected(const std::string& command_line,
-                        const std::string& out, const std::string& err,
-                        const std::string& in) {
+Started StartRedirected(const std::string& command_line, const std::string& out,
+                        const std::string& err, const std::string& in) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -84,13 +83,15 @@ void SendSignal(const Started&, int, bool) {}
 bool EndsWithin(long id, int seconds) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
   if (process == nullptr) return true;  // gone
-  const bool ended = WaitForSingleObject(process, seconds * 1000) == WAIT_OBJECT_0;
+  const bool ended =
+      WaitForSingleObject(process, seconds * 1000) == WAIT_OBJECT_0;
   CloseHandle(process);
   return ended;
 }
 
 void Kill(long id) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+  HANDLE process =
+      OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
   if (process == nullptr) return;
   TerminateProcess(process, 1);
   CloseHandle(process);

@@ -44,8 +44,8 @@ bool IsOpenInAnyProcess(const std::string& path);
 
 // A program that the tests started and that runs on meanwhile.
 struct Started {
-  long id = -1;              // its process ID
-  void* handle = nullptr;    // Windows: its process handle
+  long id = -1;            // its process ID
+  void* handle = nullptr;  // Windows: its process handle
 };
 
 // Starts `command_line` as RunRedirected runs it (on POSIX a shell command:
@@ -53,9 +53,8 @@ struct Started {
 // standard input is `in` when given (a file or a named pipe), else empty. On
 // POSIX it leads a session and process group of its own, with no
 // controlling terminal.
-Started StartRedirected(const std::string& command_line,
-                        const std::string& out, const std::string& err,
-                        const std::string& in = "");
+Started StartRedirected(const std::string& command_line, const std::string& out,
+                        const std::string& err, const std::string& in = "");
 
 // Waits at most `seconds` for `program` to end and reports how it did; one
 // that is still running then is killed, and reported as killed.
