@@ -10,21 +10,14 @@ source "$(dirname "$0")/common.sh"
 
 runs=${RUNS:-400}
 native=build/bench
-win64=build/bench-win64
+win64=build/win64
 
 bash scripts/deps.sh native windows bench
 
 echo "== building" >&2
-cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_BENCHMARKS=ON \
-  > /dev/null
-cmake --build "$native" -j "$(nproc)" --target vt-agent worker compare \
-  find_workers_benchmark > /dev/null
+build_preset bench vt-agent worker compare find_workers_benchmark > /dev/null
 build_mingw_gflags x86_64-w64-mingw32
-cmake --no-warn-unused-cli -S . -B "$win64" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -Dgflags_DIR="$PWD/build/deps/gflags-x86_64-w64-mingw32/lib/cmake/gflags" \
-  > /dev/null
-cmake --build "$win64" -j "$(nproc)" --target vt-agent worker > /dev/null
+build_preset win64 vt-agent worker > /dev/null
 
 native=$PWD/$native
 win64=$PWD/$win64
@@ -84,12 +77,11 @@ for count in 1000 10000 100000; do
 done
 
 echo "== per run, win64 under Wine" >&2
-# The 64-bit loader itself: /usr/bin/wine tries the 32-bit one first wherever
-# wine32 is installed.
-wine64=/usr/lib/wine/wine64
-export WINEPREFIX=$win64/wine WINELOADER=$wine64 WINEDEBUG=-all \
-  WINEDLLOVERRIDES=mscoree,mshtml=
-[ -f "$WINEPREFIX/system.reg" ] || "$wine64" wineboot --init > /dev/null 2>&1
+# The tests' Wine set-up: their prefix, through the 64-bit loader.
+ctest --preset win64 -R wine_prefix > /dev/null
+# shellcheck source=/dev/null
+source "$win64/wine.env"
+wine64=$WINELOADER
 # One wineserver for all runs, so that neither side pays for starting it.
 wineserver -p5
 make_installation "$trees/wine-run" 1 "$win64/tests/worker.exe"

@@ -35,7 +35,7 @@ if [ -n "${VT_SIGN_PKCS12:-}" ]; then
 fi
 cmp "$packed" build/win32/vt-agent.exe ||
   { echo "release: $zip does not hold the exe that was tested" >&2; exit 1; }
-bash scripts/check-msi.sh build/win32 "$zip" "$msi"
+bash tests/check-msi.sh build/win32 "$zip" "$msi"
 cat build/win32/SHA256SUMS
 echo "$zip"
 echo "$msi"

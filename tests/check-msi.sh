@@ -6,7 +6,7 @@
 # first, unsigned.
 # usage: check-msi.sh BUILD [ZIP MSI]
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+here=$(cd "$(dirname "$0")/../scripts" && pwd)
 build=$(cd "$1" && pwd)
 
 fail() { echo "check-msi: $*" >&2; exit 1; }
