@@ -180,6 +180,9 @@ CommandResult RunCommandLine(const std::string& command_line) {
       WaitForGroup(child);
       result.interrupt = g_stop;
     }
+    // Orphans of the command that have ended since they came to the agent.
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
   }
   g_interrupted_in_foreground =
       terminal != -1 && result.interrupt != 0 && g_stop == 0;

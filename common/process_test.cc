@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <errno.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -135,6 +136,24 @@ TEST(PrepareToRunCommandsTest, ReportsAStopSignalAndPassesItOn) {
     const CommandResult result = RunCommandLine("sleep 60");
     _exit(result.status == 128 + SIGTERM && result.interrupt == SIGTERM ? 0
                                                                         : 12);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A worker's orphans come to the agent, which must not keep them as zombies.
+TEST(PrepareToRunCommandsTest, OrphansOfACommandAreReaped) {
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    PrepareToRunCommands();
+    // The background sleep outlives its shell, and ends before the next
+    // command.
+    RunCommandLine("sleep 0.2 & exit 0");
+    RunCommandLine("sleep 0.5");
+    _exit(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
