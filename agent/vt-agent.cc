@@ -77,6 +77,19 @@ struct FlagLine {
 };
 std::vector<FlagLine> g_flag_lines;
 
+// The items of a comma-separated list, as the flags library splits
+// -flagfile and -undefok; empty items are left out.
+std::vector<std::string> ListItems(const std::string& list) {
+  std::vector<std::string> items;
+  for (std::size_t start = 0; start < list.size();) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    if (comma > start) items.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return items;
+}
+
 // Why the flags library would not read the flag file at `path` as its
 // author meant, or empty. A file that cannot be read is the library's to
 // report.
@@ -108,22 +121,23 @@ std::string FlagFileFault(const std::string& path) {
   // The library ends a line at the next CR when there is one, else at the
   // next LF: a line ended by a lone LF runs on into the next line that has
   // a CR.
-  int line = 1;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    if ((i == 0 || text[i - 1] != '\r') &&
-        text.find('\r', i) != std::string::npos) {
-      return "line " + std::to_string(line) +
-             " ends in LF and a later line in CR LF, which the flags library "
-             "reads as one line; end every line the same way";
-    }
-    ++line;
+  std::size_t lone_lf = text.find('\n');
+  while (lone_lf != std::string::npos && lone_lf > 0 &&
+         text[lone_lf - 1] == '\r') {
+    lone_lf = text.find('\n', lone_lf + 1);
+  }
+  if (lone_lf != std::string::npos &&
+      text.find('\r', lone_lf) != std::string::npos) {
+    const auto line = std::count(text.begin(), text.begin() + lone_lf, '\n');
+    return "line " + std::to_string(line + 1) +
+           " ends in LF and a later line in CR LF, which the flags library "
+           "reads as one line; end every line the same way";
   }
 
   // Line by line as the library reads them. A line that is neither a flag
   // nor a comment names the programs that the flags below it are for; those
   // may be another program's.
-  line = 0;
+  int line = 0;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string::npos) end = text.size();
@@ -137,9 +151,10 @@ std::string FlagFileFault(const std::string& path) {
     if (content.empty() || content[0] == '#') continue;
     if (content[0] != '-') break;
     content.remove_prefix(content.rfind("--", 0) == 0 ? 2 : 1);
+    const std::size_t equals = content.find('=');
     g_flag_lines.push_back(
-        {std::string(content.substr(0, content.find('='))),
-         content.find('=') != std::string_view::npos,
+        {std::string(content.substr(0, equals)),
+         equals != std::string_view::npos,
          "flag file " + path + ": line " + std::to_string(line)});
   }
   return "";
@@ -148,12 +163,7 @@ std::string FlagFileFault(const std::string& path) {
 // Checks each flag file before the flags library reads it.
 bool ValidateFlagFiles(const char*, const std::string& value) {
   // -flagfile=a,b names several, read in turn.
-  for (std::size_t start = 0; start <= value.size();) {
-    std::size_t comma = value.find(',', start);
-    if (comma == std::string::npos) comma = value.size();
-    const std::string path = value.substr(start, comma - start);
-    start = comma + 1;
-    if (path.empty()) continue;
+  for (const std::string& path : ListItems(value)) {
     const std::string fault = FlagFileFault(path);
     if (!fault.empty()) {
       std::fprintf(stderr, "%s: flag file %s: %s\n", kProgramName, path.c_str(),
@@ -167,13 +177,8 @@ bool ValidateFlagFiles(const char*, const std::string& value) {
 // Whether -undefok names `name`, as the library matches names on the command
 // line: a boolean flag may come as noNAME.
 bool UndefinedOk(const std::string& name) {
-  const std::string& list = FLAGS_undefok;
-  for (std::size_t start = 0; start < list.size();) {
-    std::size_t comma = list.find(',', start);
-    if (comma == std::string::npos) comma = list.size();
-    const std::string ok = list.substr(start, comma - start);
-    start = comma + 1;
-    if (!ok.empty() && (name == ok || name == "no" + ok)) return true;
+  for (const std::string& ok : ListItems(FLAGS_undefok)) {
+    if (name == ok || name == "no" + ok) return true;
   }
   return false;
 }
