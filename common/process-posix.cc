@@ -54,6 +54,46 @@ void TakeTerminalBack(int terminal) {
   sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// Starts `sh -c command_line` with what the agent was given: the signal
+// mask `mask`, and SIGINT and SIGQUIT ignored only if they were. SIGPIPE,
+// which the agent ignores for itself, gets its default back: an ignored
+// signal stays ignored through exec, and a worker's writes to a closed pipe
+// would go on unnoticed. The interpreter leads a process group of its own,
+// which a stop signal can reach whole without reaching the agent's caller;
+// with `terminal` (-1: none) it takes the terminal's foreground, as a shell
+// hands it to a job, so that the worker can read from it and its Ctrl+C
+// reaches the worker. Returns the interpreter's process ID, or -1.
+pid_t StartInterpreter(const std::string& command_line, const sigset_t& mask,
+                       bool int_ignored, bool quit_ignored, int terminal) {
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  if (!int_ignored) sigaddset(&defaults, SIGINT);
+  if (!quit_ignored) sigaddset(&defaults, SIGQUIT);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &mask);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK |
+                                            POSIX_SPAWN_SETPGROUP);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (terminal != -1) {
+    posix_spawn_file_actions_addtcsetpgrp_np(&actions, terminal);
+  }
+  char sh[] = "sh";
+  char dash_c[] = "-c";
+  char* argv[] = {sh, dash_c, const_cast<char*>(command_line.c_str()), nullptr};
+  pid_t child = -1;
+  const bool started =
+      posix_spawn(&child, "/bin/sh", &actions, &attributes, argv, environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return started ? child : -1;
+}
+
 // Waits until no process of `group` is left. Its interpreter has ended, but
 // a worker handling the stop signal may still be finishing; orphaned, it
 // was handed to the agent (the child subreaper), which reaps it here.
@@ -124,45 +164,13 @@ CommandResult RunCommandLine(const std::string& command_line) {
   sigprocmask(SIG_BLOCK, &held, &caller_mask);
   const int stop_before = g_stop;
 
-  // The command starts with what the agent was given: its signal mask, and
-  // SIGINT and SIGQUIT ignored only if they were. SIGPIPE, which the agent
-  // ignores for itself, gets its default back: an ignored signal stays
-  // ignored through exec, and a worker's writes to a closed pipe would go
-  // on unnoticed.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  if (caller_int.sa_handler != SIG_IGN) sigaddset(&defaults, SIGINT);
-  if (caller_quit.sa_handler != SIG_IGN) sigaddset(&defaults, SIGQUIT);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &caller_mask);
-  // A group of its own, that a stop signal can reach whole without
-  // reaching the agent's caller.
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF |
-                                            POSIX_SPAWN_SETSIGMASK |
-                                            POSIX_SPAWN_SETPGROUP);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // The terminal follows the command, as a shell hands it to a job, so that
-  // the worker can read from it and its Ctrl+C reaches the worker.
   const int terminal = ForegroundTerminal();
-  if (terminal != -1) {
-    posix_spawn_file_actions_addtcsetpgrp_np(&actions, terminal);
-  }
-  char sh[] = "sh";
-  char dash_c[] = "-c";
-  char* argv[] = {sh, dash_c, const_cast<char*>(command_line.c_str()), nullptr};
-  pid_t child = -1;
-  const bool started =
-      posix_spawn(&child, "/bin/sh", &actions, &attributes, argv, environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const pid_t child = StartInterpreter(
+      command_line, caller_mask, caller_int.sa_handler == SIG_IGN,
+      caller_quit.sa_handler == SIG_IGN, terminal);
 
   CommandResult result;
-  if (started) {
+  if (child != -1) {
     g_command_group = child;
     if (stop_before != 0) kill(-child, stop_before);
     // Stop signals that came meanwhile are passed on from here.
