@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -32,19 +31,6 @@ std::string Unprivileged(const std::string& dir) {
   if (geteuid() != 0) return "";
   RunCommandLine("chown -R 65534:65534 " + QuoteArgument(dir));
   return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-}
-
-Ended RunRedirected(const std::string& command_line, const std::string& out,
-                    const std::string& err) {
-  // Decoded here, not by the code under test.
-  const int status = std::system(
-      (command_line + " > " + QuoteArgument(out) + " 2> " + QuoteArgument(err))
-          .c_str());
-  if (status != -1 && WIFEXITED(status)) return {WEXITSTATUS(status), 0};
-  if (status != -1 && WIFSIGNALED(status)) {
-    return {128 + WTERMSIG(status), WTERMSIG(status)};
-  }
-  return {-1, 0};
 }
 
 void SignalProcessGroup(int signal) { kill(0, signal); }

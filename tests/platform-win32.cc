@@ -66,12 +66,6 @@ Ended WaitFor(Started& program, int seconds) {
   return {status, 0};
 }
 
-Ended RunRedirected(const std::string& command_line, const std::string& out,
-                    const std::string& err) {
-  Started program = StartRedirected(command_line, out, err);
-  return WaitFor(program, 24 * 3600);
-}
-
 void Terminate(Started& program) {
   if (program.handle != nullptr) {
     TerminateProcess(static_cast<HANDLE>(program.handle), 1);

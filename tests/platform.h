@@ -19,20 +19,9 @@ std::string Unprivileged(const std::string& dir);
 
 // How a program that the tests ran ended.
 struct Ended {
-  int status = -1;  // as RunCommandLine reports it
+  int status = -1;  // its exit status, or 128 + N for death by signal N
   int signal = 0;   // the POSIX signal it died of; 0 when it exited
 };
-
-// Runs `command_line` (a program and its arguments, quoted as for the
-// interpreter; on POSIX any shell command) with standard output and error
-// going to the files `out` and `err`. On POSIX the shell's own end is
-// reported: one that execs the program reports the program's. On Windows
-// the program is started directly, with those files as its standard
-// handles: a 64-bit cmd.exe under Wine hands a 32-bit program its own C
-// runtime's handle table, which the 32-bit runtime misreads, sending
-// standard error to standard output.
-Ended RunRedirected(const std::string& command_line, const std::string& out,
-                    const std::string& err);
 
 // Sends `signal` to every process of the caller's process group, as a
 // terminal sends SIGINT for Ctrl+C to its foreground job, the caller
@@ -48,11 +37,16 @@ struct Started {
   void* handle = nullptr;  // Windows: its process handle
 };
 
-// Starts `command_line` as RunRedirected runs it (on POSIX a shell command:
-// one that execs the program reports the program's end), without waiting;
-// standard input is `in` when given (a file or a named pipe), else empty. On
-// POSIX it leads a session and process group of its own, with no
-// controlling terminal.
+// Starts `command_line` (a program and its arguments, quoted as for the
+// interpreter; on POSIX any shell command, and one that execs the program
+// reports the program's end) with standard output and error going to the
+// files `out` and `err`, and standard input from `in` when given (a file or
+// a named pipe), else empty; does not wait. On POSIX it leads a session and
+// process group of its own, with no controlling terminal. On Windows the
+// program is started directly, with those files as its standard handles: a
+// 64-bit cmd.exe under Wine hands a 32-bit program its own C runtime's
+// handle table, which the 32-bit runtime misreads, sending standard error
+// to standard output.
 Started StartRedirected(const std::string& command_line, const std::string& out,
                         const std::string& err, const std::string& in = "");
 

@@ -88,11 +88,9 @@ std::string NextRelease(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  {
-    std::ofstream runs(kRuns, std::ios::app | std::ios::binary);
-    for (int i = 0; i < argc; ++i) runs << (i ? "\t" : "") << argv[i];
-    runs << '\n';
-  }
+  std::string received = argv[0];
+  for (int i = 1; i < argc; ++i) received += std::string("\t") + argv[i];
+  AppendToRuns(received);
 
   // The agent runs bin<sep>NAME<sep>worker.exe relative to the installation.
   const fs::path self = argv[0];
