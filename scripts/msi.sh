@@ -14,7 +14,7 @@
 # package is made of (the version, the WiX source and each file's hash), so
 # that two different packages never share one.
 # usage: msi.sh BUILD ZIP OUT [VERSION]    prints the MSI's path
-#   BUILD: the win32 build (pack.env, msi.env); VERSION: instead of the
+#   BUILD: the win32 build (its pack.env); VERSION: instead of the
 #   build's, for a package that upgrades this one (the tests)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,12 +24,9 @@ fail() { echo "msi: $*" >&2; exit 1; }
 for tool in wixl msibuild msiinfo faketime unzip; do
   command -v "$tool" > /dev/null || fail "$tool not found (scripts/deps.sh msi)"
 done
-[ -f "$build/pack.env" ] && [ -f "$build/msi.env" ] ||
-  fail "$build/pack.env or msi.env is missing: configure the win32 preset"
+[ -f "$build/pack.env" ] || fail "$build/pack.env is missing: configure the win32 preset"
 # shellcheck source=/dev/null
 source "$build/pack.env"
-# shellcheck source=/dev/null
-source "$build/msi.env"
 version=${4:-$version}
 [[ $version =~ ^[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,5}$ ]] ||
   fail "version '$version' is not MAJOR.MINOR.PATCH as Windows Installer compares them"

@@ -6,22 +6,26 @@
 # zips (and so the SBOM and the other files packed with the exe) and
 # SHA256SUMS with this build's byte for byte. gflags' fetched
 # source package is copied rather than fetched again.
-# usage: check-reproducible.sh SOURCE BUILD GFLAGS_SOURCE
-#   BUILD: SOURCE's win32 build; GFLAGS_SOURCE: the fetched gflags source
+# usage: check-reproducible.sh SOURCE BUILD GFLAGS_SOURCES
+#   BUILD: SOURCE's win32 build; GFLAGS_SOURCES: where scripts/gflags-mingw.sh
+#   fetched gflags' source package
 set -euo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
-gflags_src=$3
 
 fail() { echo "check-reproducible: $*" >&2; exit 1; }
-[ -f "$gflags_src/.fetched" ] ||
-  fail "no fetched gflags source in $gflags_src: build the win32 preset first"
+# The unpacked source package; gflags-mingw.sh fetches again whatever is not
+# the pinned version.
+marks=("$3"/gflags-*/.fetched)
+[ -f "${marks[0]}" ] ||
+  fail "no fetched gflags source in $3: build the win32 preset first"
+fetched=$(dirname "${marks[0]}")
 tmp=$(mktemp -d /tmp/vt-agent-rebuild.XXXXXX)
 # Kept when the check fails, to compare by hand.
 copy=$tmp/another/checkout-of-vt-agent
 mkdir -p "$copy/build/deps/src"
 tar -C "$src" --exclude=./build -cf - . | tar -C "$copy" -m -xf -
-cp -r "$gflags_src" "$copy/build/deps/src/"
+cp -r "$fetched" "$copy/build/deps/src/"
 
 # Packed first, so that the second packing comes seconds later: anything
 # that takes the clock's time instead of the build's shows.

@@ -31,7 +31,7 @@ made=$(env -u VT_SIGN_PKCS12 -u VT_SIGN_PASSWORD -u VT_SIGN_TIMESTAMP_URL \
   bash "$here/../scripts/package.sh" "$build" "$tmp/out")
 zip=$(sed -n 1p <<<"$made") msi=$(sed -n 2p <<<"$made")
 # shellcheck source=/dev/null
-source "$build/msi.env"
+source "$build/pack.env"
 IFS=. read -r major minor patch <<<"$version"
 next=$(bash "$here/../scripts/msi.sh" "$build" "$zip" "$tmp/next" "$major.$minor.$((patch + 1))")
 mkdir "$tmp/zip"
