@@ -82,7 +82,7 @@ VT_E2E_CASES(Interrupt, InterruptCases());
 std::vector<Case> StopCases() {
   const Messages stopped_by_sigterm = {kStart, Running("r2"),
                                        Failed(128 + kSigterm), kNone, kClose};
-  return {
+  std::vector<Case> cases = {
       // Task Scheduler's End, its time limit, taskkill /F: the agent cannot
       // write another line, but its worker ends with it.
       {.name = "TerminatedAgentTakesItsWorkerAlong",
@@ -91,30 +91,6 @@ std::vector<Case> StopCases() {
        .action = Action::kTerminate,
        .status = 1,
        .log = {kStart, Running("r2")},
-       .received = {Received("r2")}},
-      {.name = "SigtermStopsTheWorkerAndTheAgent",
-       .platforms = kPosixOnly,
-       .setup = NewestDoes("sleep=120"),
-       .action = Action::kSigterm,
-       .status = 128 + kSigterm,
-       .signal = kSigterm,
-       .log = stopped_by_sigterm,
-       .received = {Received("r2")}},
-      {.name = "SighupStopsTheWorkerAndTheAgent",
-       .platforms = kPosixOnly,
-       .setup = NewestDoes("sleep=120"),
-       .action = Action::kSighup,
-       .status = 128 + kSighup,
-       .signal = kSighup,
-       .log = {kStart, Running("r2"), Failed(128 + kSighup), kNone, kClose},
-       .received = {Received("r2")}},
-      {.name = "SigtermToTheProcessGroupStopsTheWorkerAndTheAgent",
-       .platforms = kPosixOnly,
-       .setup = NewestDoes("sleep=120"),
-       .action = Action::kSigtermToGroup,
-       .status = 128 + kSigterm,
-       .signal = kSigterm,
-       .log = stopped_by_sigterm,
        .received = {Received("r2")}},
       // Its interpreter dies of the signal at once; the agent waits for the
       // worker itself to finish.
@@ -138,6 +114,30 @@ std::vector<Case> StopCases() {
        .signal = kSigterm,
        .log = {kStart, kNone, kClose}},
   };
+  // kill, a hangup, a service manager's stop: the worker gets the signal,
+  // and the agent ends by it.
+  const struct {
+    const char* name;
+    Action action;
+    int signal;
+  } stops[] = {
+      {"SigtermStopsTheWorkerAndTheAgent", Action::kSigterm, kSigterm},
+      {"SighupStopsTheWorkerAndTheAgent", Action::kSighup, kSighup},
+      {"SigtermToTheProcessGroupStopsTheWorkerAndTheAgent",
+       Action::kSigtermToGroup, kSigterm},
+  };
+  for (const auto& stop : stops) {
+    cases.push_back({.name = stop.name,
+                     .platforms = kPosixOnly,
+                     .setup = NewestDoes("sleep=120"),
+                     .action = stop.action,
+                     .status = 128 + stop.signal,
+                     .signal = stop.signal,
+                     .log = {kStart, Running("r2"), Failed(128 + stop.signal),
+                             kNone, kClose},
+                     .received = {Received("r2")}});
+  }
+  return cases;
 }
 
 VT_E2E_CASES(Stop, StopCases());
